@@ -1,0 +1,45 @@
+// The small text builders of the report: the bounded formatter, the two size texts and the
+// time-stamp text.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+// Longest text formatText produces; a longer result is cut to its first kFormatTextLimit units.
+constexpr std::size_t kFormatTextLimit = 511;
+
+// One argument of formatText. Build it with textArgument, numberArgument or realArgument.
+struct FormatArgument {
+  std::u16string_view text;
+  std::int64_t number = 0;
+  double real = 0.0;
+};
+
+FormatArgument textArgument(std::u16string_view text);
+FormatArgument numberArgument(std::int64_t number);
+FormatArgument realArgument(double real);
+
+// Formats by the printf conventions the report needs: "%s" takes a text, "%d" a number in
+// decimal, "%1.3f" a real with three decimals (see renderThreeDecimals), "%%" a percent sign.
+// Arguments are taken in order; a missing one formats as empty or zero.
+std::u16string formatText(std::u16string_view format, std::initializer_list<FormatArgument> arguments);
+
+// The real with three digits after the point, rounded half up from its 17-significant-digit form,
+// so that 0.0115 gives 0.012 where the C library would give 0.011.
+std::u16string renderThreeDecimals(double value);
+
+// Sizes in units of 2^20, 2^30 and 2^40 bytes, labelled MB, GB and TB.
+std::u16string formatSizeBinary(std::uint64_t bytes);
+
+// Sizes in units of 10^6, 10^9 and 10^12 bytes, labelled MiB, GiB and TiB.
+std::u16string formatSizeDecimal(std::uint64_t bytes);
+
+// The local short date, a blank and the local time of a stamp; empty when a conversion fails.
+std::u16string formatStamp(FileTime stamp);
+
+// A number in decimal digits, without padding or grouping.
+std::u16string decimalText(std::uint64_t value);

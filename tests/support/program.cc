@@ -1,0 +1,87 @@
+#include "support/program.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+void readAll(int outFd, int errFd, std::string& out, std::string& err) {
+  struct pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  int open = 2;
+  char buffer[65536];
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        (i == 0 ? out : err).append(buffer, static_cast<std::size_t>(got));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool runningAsRoot() { return geteuid() == 0; }
+
+ProgramResult runProgram(const std::vector<std::string>& arguments, const ProgramOptions& options) {
+  int outPipe[2], errPipe[2];
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(outPipe[1], STDOUT_FILENO);
+    dup2(errPipe[1], STDERR_FILENO);
+    close(outPipe[0]);
+    close(outPipe[1]);
+    close(errPipe[0]);
+    close(errPipe[1]);
+    if (options.unprivileged && geteuid() == 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
+    }
+    std::vector<std::string> environment = {"TZ=UTC", "LC_ALL=C", "PATH=/usr/bin:/bin"};
+    environment.insert(environment.end(), options.environment.begin(), options.environment.end());
+    std::vector<char*> envp;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argv = {TREEMETER_PROGRAM};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    if (!options.shellPrefix.empty()) {
+      // sh -c 'prefix "$0" "$@"' program arguments...
+      argv.insert(argv.begin(), {"/bin/sh", "-c", options.shellPrefix + " exec \"$0\" \"$@\""});
+    }
+    std::vector<char*> args;
+    for (auto& argument : argv) args.push_back(argument.data());
+    args.push_back(nullptr);
+    execve(args[0], args.data(), envp.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  ProgramResult result;
+  readAll(outPipe[0], errPipe[0], result.out, result.err);
+  int status = 0;
+  waitpid(child, &status, 0);
+  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string bannerLine() {
+  time_t now = time(nullptr);
+  struct tm fields;
+  localtime_r(&now, &fields);
+  return "Treemeter v2.0 -- (c) " + std::to_string(fields.tm_year + 1900) +
+         " the Treemeter developers. Reads folder listings only; changes nothing.\r\n";
+}

@@ -1,0 +1,31 @@
+// Runs the built treemeter program as a user would, and captures what it prints.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ProgramResult {
+  std::string out;
+  std::string err;
+  int exitStatus = -1;  // -1 when the program did not exit normally
+};
+
+struct ProgramOptions {
+  // Extra environment entries ("NAME=value"), on top of TZ=UTC and LC_ALL=C.
+  std::vector<std::string> environment;
+  // When the tests run as root, run the program as an unprivileged user so that permissions
+  // stop listings as they would for anyone else.
+  bool unprivileged = false;
+  // A shell command prefix such as "ulimit -n 64;" run before the program.
+  std::string shellPrefix;
+};
+
+// Runs the program with these arguments (program name not included).
+ProgramResult runProgram(const std::vector<std::string>& arguments,
+                         const ProgramOptions& options = ProgramOptions());
+
+// The bytes of the banner line the program prints first, for the current year.
+std::string bannerLine();
+
+// True when the tests run with root's privileges.
+bool runningAsRoot();

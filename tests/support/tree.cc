@@ -1,0 +1,62 @@
+#include "support/tree.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace {
+
+void check(bool ok, const std::string& what) {
+  if (!ok) throw std::runtime_error("cannot " + what);
+}
+
+int removeOne(const char* path, const struct stat*, int, struct FTW*) {
+  // Folders made unreadable by a test must be listable again before they can be emptied.
+  chmod(path, 0700);
+  remove(path);
+  return 0;
+}
+
+int unlockOne(const char* path, const struct stat* status, int type, struct FTW*) {
+  if (type == FTW_D || type == FTW_DNR) chmod(path, 0700);
+  (void)status;
+  return 0;
+}
+
+}  // namespace
+
+std::string makeTemporaryFolder() {
+  char pattern[] = "/tmp/treemeter-test-XXXXXX";
+  check(mkdtemp(pattern) != nullptr, "make a temporary folder");
+  check(chmod(pattern, 0755) == 0, "open the temporary folder to all");
+  return pattern;
+}
+
+void removeTree(const std::string& path) {
+  nftw(path.c_str(), unlockOne, 64, FTW_PHYS);
+  nftw(path.c_str(), removeOne, 64, FTW_PHYS | FTW_DEPTH);
+}
+
+void makeFolder(const std::string& path) { check(mkdir(path.c_str(), 0755) == 0, "mkdir " + path); }
+
+void makeFile(const std::string& path, std::int64_t size, std::int64_t modifiedSeconds) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  check(fd >= 0, "create " + path);
+  check(ftruncate(fd, size) == 0, "size " + path);
+  close(fd);
+  setModified(path, modifiedSeconds);
+}
+
+void makeLink(const std::string& target, const std::string& path) {
+  check(symlink(target.c_str(), path.c_str()) == 0, "link " + path);
+}
+
+void setModified(const std::string& path, std::int64_t seconds, long nanoseconds) {
+  struct timespec times[2] = {{static_cast<time_t>(seconds), nanoseconds},
+                              {static_cast<time_t>(seconds), nanoseconds}};
+  check(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0, "stamp " + path);
+}
