@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -14,6 +15,16 @@
 #include <vector>
 
 #include "platform/platform.h"
+
+// On Linux a listing reads its folder with getdents64, many entries a call, and describes each
+// entry with statx, asking only for the fields the scan uses. Other systems use readdir and
+// fstatat.
+#if defined(__linux__)
+#include <sys/syscall.h>
+#if defined(SYS_getdents64) && defined(STATX_TYPE)
+#define TREEMETER_BATCHED_LISTING 1
+#endif
+#endif
 
 namespace {
 
@@ -28,7 +39,9 @@ std::u16string widen(const char* bytes, std::size_t count) {
   return std::u16string(units, units + count);
 }
 
-std::u16string widen(const char* text) { return widen(text, strlen(text)); }
+std::u16string widen(const char* text) {
+  return widen(text, strlen(text));
+}
 
 std::string narrow(const std::u16string& text) {
   std::string bytes;
@@ -37,10 +50,14 @@ std::string narrow(const std::u16string& text) {
   return bytes;
 }
 
+FileTime toFileTime(std::int64_t seconds, std::uint32_t nanoseconds) {
+  if (seconds < -kSecondsFrom1601To1970) return 0;
+  return static_cast<FileTime>(seconds + kSecondsFrom1601To1970) * kUnitsPerSecond +
+         static_cast<FileTime>(nanoseconds / 100);
+}
+
 FileTime toFileTime(const struct timespec& time) {
-  if (time.tv_sec < -kSecondsFrom1601To1970) return 0;
-  return static_cast<FileTime>(time.tv_sec + kSecondsFrom1601To1970) * kUnitsPerSecond +
-         static_cast<FileTime>(time.tv_nsec / 100);
+  return toFileTime(time.tv_sec, static_cast<std::uint32_t>(time.tv_nsec));
 }
 
 // Which file a folder entry leads to, so that a loop through links is recognised.
@@ -52,6 +69,162 @@ struct FolderIdentity {
 bool sameFolder(const FolderIdentity& a, const FolderIdentity& b) {
   return a.device == b.device && a.inode == b.inode;
 }
+
+// What the listing needs to know of one entry, as the file system gives it.
+struct EntryStatus {
+  bool isDirectory = false;
+  bool isLink = false;
+  std::uint64_t size = 0;
+  FileTime lastWrite = 0;
+  FolderIdentity identity;
+};
+
+// One record of a folder as the system lists it: the name stays valid until the next read.
+struct RawEntry {
+  const char* name = nullptr;
+  unsigned char type = DT_UNKNOWN;
+};
+
+#ifdef TREEMETER_BATCHED_LISTING
+
+// The status of `name` in the folder open as `folder`, or of the link's target when `followLink`
+// is set (then only its type and identity are wanted). A mount point is never triggered.
+bool readEntryStatus(int folder, const char* name, bool followLink, EntryStatus& status) {
+  struct statx record;
+  unsigned int fields = followLink ? STATX_TYPE : STATX_TYPE | STATX_SIZE | STATX_MTIME;
+  int flags = AT_NO_AUTOMOUNT | (followLink ? 0 : AT_SYMLINK_NOFOLLOW);
+  if (statx(folder, name, flags, fields, &record) != 0) return false;
+  status.isDirectory = S_ISDIR(record.stx_mode);
+  status.isLink = S_ISLNK(record.stx_mode);
+  status.size = record.stx_size;
+  status.lastWrite = toFileTime(record.stx_mtime.tv_sec, record.stx_mtime.tv_nsec);
+  status.identity = {makedev(record.stx_dev_major, record.stx_dev_minor), record.stx_ino};
+  return true;
+}
+
+bool readFolderIdentity(int descriptor, FolderIdentity& identity) {
+  struct statx record;
+  if (statx(descriptor, "", AT_EMPTY_PATH, STATX_INO, &record) != 0) return false;
+  identity = {makedev(record.stx_dev_major, record.stx_dev_minor), record.stx_ino};
+  return true;
+}
+
+// Batches are read into one buffer that the folder being read borrows. A folder that opens a
+// child first moves the unread rest of its batch into a buffer of its own, of exactly that size,
+// so a deep tree holds the rests of its open folders, never a full buffer per level.
+constexpr std::size_t kBatchBytes = 32768;
+alignas(8) char sharedBatch[kBatchBytes];
+
+// The layout of a getdents64 record: 64-bit inode and offset, 16-bit length, type, name.
+constexpr std::size_t kRecordLengthAt = 16;
+constexpr std::size_t kRecordTypeAt = 18;
+constexpr std::size_t kRecordNameAt = 19;
+
+struct DirectoryReader {
+  int descriptor = -1;
+  const char* batch = nullptr;
+  std::size_t batchBytes = 0;
+  std::size_t nextRecord = 0;
+  std::vector<char> unreadRest;
+};
+
+bool startReading(DirectoryReader& reader, int descriptor) {
+  reader.descriptor = descriptor;
+  return true;
+}
+
+bool isReading(const DirectoryReader& reader) {
+  return reader.descriptor >= 0;
+}
+
+// False at the end of the folder, or with errno set when it cannot be read further.
+bool readRawEntry(DirectoryReader& reader, RawEntry& raw) {
+  if (reader.nextRecord == reader.batchBytes) {
+    errno = 0;
+    long count = syscall(SYS_getdents64, reader.descriptor, sharedBatch, kBatchBytes);
+    if (count <= 0) return false;
+    reader.batch = sharedBatch;
+    reader.batchBytes = static_cast<std::size_t>(count);
+    reader.nextRecord = 0;
+    std::vector<char>().swap(reader.unreadRest);
+  }
+  const char* record = reader.batch + reader.nextRecord;
+  unsigned short length;
+  memcpy(&length, record + kRecordLengthAt, sizeof length);
+  reader.nextRecord += length;
+  raw.name = record + kRecordNameAt;
+  raw.type = static_cast<unsigned char>(record[kRecordTypeAt]);
+  return true;
+}
+
+void keepUnreadRest(DirectoryReader& reader) {
+  if (reader.batch != sharedBatch) return;
+  reader.unreadRest.assign(reader.batch + reader.nextRecord, reader.batch + reader.batchBytes);
+  reader.batch = reader.unreadRest.data();
+  reader.batchBytes = reader.unreadRest.size();
+  reader.nextRecord = 0;
+}
+
+void stopReading(DirectoryReader& reader) {
+  if (reader.descriptor >= 0) close(reader.descriptor);
+  reader.descriptor = -1;
+  reader.batch = nullptr;
+  reader.batchBytes = reader.nextRecord = 0;
+  std::vector<char>().swap(reader.unreadRest);
+}
+
+#else
+
+bool readEntryStatus(int folder, const char* name, bool followLink, EntryStatus& status) {
+  struct stat record;
+  if (fstatat(folder, name, &record, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0) return false;
+  status.isDirectory = S_ISDIR(record.st_mode);
+  status.isLink = S_ISLNK(record.st_mode);
+  status.size = static_cast<std::uint64_t>(record.st_size);
+  status.lastWrite = toFileTime(record.st_mtim);
+  status.identity = {record.st_dev, record.st_ino};
+  return true;
+}
+
+bool readFolderIdentity(int descriptor, FolderIdentity& identity) {
+  struct stat record;
+  if (fstat(descriptor, &record) != 0) return false;
+  identity = {record.st_dev, record.st_ino};
+  return true;
+}
+
+struct DirectoryReader {
+  DIR* directory = nullptr;
+};
+
+bool startReading(DirectoryReader& reader, int descriptor) {
+  reader.directory = fdopendir(descriptor);
+  if (!reader.directory) close(descriptor);
+  return reader.directory != nullptr;
+}
+
+bool isReading(const DirectoryReader& reader) {
+  return reader.directory != nullptr;
+}
+
+bool readRawEntry(DirectoryReader& reader, RawEntry& raw) {
+  errno = 0;
+  struct dirent* record = readdir(reader.directory);
+  if (!record) return false;
+  raw.name = record->d_name;
+  raw.type = record->d_type;
+  return true;
+}
+
+// The directory stream keeps its own buffer.
+void keepUnreadRest(DirectoryReader&) {}
+
+void stopReading(DirectoryReader& reader) {
+  if (reader.directory) closedir(reader.directory);
+  reader.directory = nullptr;
+}
+
+#endif
 
 // An entry read ahead of its turn, kept when its listing had to give up its descriptor.
 struct SavedEntry {
@@ -67,12 +240,15 @@ struct FolderListing {
   // The folder's name in its parent, or its whole path for the top of the tree.
   std::string nativeName;
   FolderIdentity identity;
-  int descriptor = -1;  // open while >= 0
-  DIR* directory = nullptr;  // still being read while not null
+  // Reading the folder while it holds a descriptor; its entries are then described at once.
+  DirectoryReader reader;
+  // Open (for a child or to be read) while >= 0; a listing set aside has none.
+  int descriptor = -1;
   std::vector<SavedEntry> saved;  // what is left to yield once the descriptor was given up
   std::size_t nextSaved = 0;
-  // The folder entry yielded last: the one a child listing opens.
-  std::string currentName;
+  // The folder entry yielded last: the one a child listing opens. The name lives in the batch
+  // or the saved entry it came from, until the next entry is read.
+  const char* currentName = nullptr;
   FolderIdentity currentIdentity;
   bool currentIsReparsePoint = false;
 };
@@ -91,77 +267,81 @@ void forgetOpenListing(FolderListing* listing) {
   }
 }
 
-void describeNamelessEntry(const struct stat& status, FindEntry& entry) {
-  entry.size = S_ISDIR(status.st_mode) ? 0 : static_cast<std::uint64_t>(status.st_size);
-  entry.lastWrite = toFileTime(status.st_mtim);
+bool isDotEntry(const char* name) {
+  return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
 
-// Fills `entry` for the entry `name` of the folder open as `folder`. Links and mount points are
-// the reparse points; a link counts as a folder when its target is one.
-void describeEntry(int folder, const FolderIdentity& folderIdentity, const char* name,
-                   unsigned char type, FindEntry& entry, FolderIdentity& identity) {
+// Fills `entry` for the entry `raw` of the folder open as `folder`. Links and mount points are
+// the reparse points; a link counts as a folder when its target is one. Only a folder's name is
+// converted: nothing reads the name of any other entry.
+void describeEntry(int folder, const FolderIdentity& folderIdentity, const RawEntry& raw,
+                   FindEntry& entry, FolderIdentity& identity) {
   entry.attributes = 0;
   entry.size = 0;
   entry.lastWrite = 0;
-  bool dotEntry = name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
-  struct stat status;
-  if (dotEntry) {
+  EntryStatus status;
+  if (isDotEntry(raw.name)) {
     entry.attributes = kFolderAttribute;
-  } else if (fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+  } else if (!readEntryStatus(folder, raw.name, false, status)) {
     // Gone since the listing was read: still an entry; a folder gives its error when reached.
-    if (type == DT_DIR) entry.attributes = kFolderAttribute;
-  } else if (S_ISLNK(status.st_mode)) {
+    if (raw.type == DT_DIR) entry.attributes = kFolderAttribute;
+  } else if (status.isLink) {
     entry.attributes = kReparsePointAttribute;
-    describeNamelessEntry(status, entry);
-    struct stat target;
-    if (fstatat(folder, name, &target, 0) == 0 && S_ISDIR(target.st_mode)) {
+    entry.size = status.size;
+    entry.lastWrite = status.lastWrite;
+    EntryStatus target;
+    if (readEntryStatus(folder, raw.name, true, target) && target.isDirectory) {
       entry.attributes |= kFolderAttribute;
-      identity = {target.st_dev, target.st_ino};
+      identity = target.identity;
     }
   } else {
-    describeNamelessEntry(status, entry);
-    if (S_ISDIR(status.st_mode)) {
+    entry.lastWrite = status.lastWrite;
+    if (status.isDirectory) {
       entry.attributes = kFolderAttribute;
-      if (status.st_dev != folderIdentity.device) entry.attributes |= kReparsePointAttribute;
-      identity = {status.st_dev, status.st_ino};
+      if (status.identity.device != folderIdentity.device) {
+        entry.attributes |= kReparsePointAttribute;
+      }
+      identity = status.identity;
+    } else {
+      entry.size = status.size;
     }
   }
   if (entry.attributes & kFolderAttribute) {
-    entry.name = widen(name);
+    const auto* units = reinterpret_cast<const unsigned char*>(raw.name);
+    entry.name.assign(units, units + strlen(raw.name));
   } else {
     entry.name.clear();
   }
 }
 
-// Reads the next entry straight from the open directory.
-bool readDirectoryEntry(FolderListing* listing, FindEntry& entry, std::string& nativeName,
+// Reads the next entry straight from the folder; `name` is left on the entry's name.
+bool readDirectoryEntry(FolderListing* listing, FindEntry& entry, const char*& name,
                         FolderIdentity& identity) {
-  errno = 0;
-  struct dirent* record = readdir(listing->directory);
-  if (!record) return false;
-  describeEntry(dirfd(listing->directory), listing->identity, record->d_name, record->d_type, entry,
-                identity);
-  if (entry.attributes & kFolderAttribute) nativeName = record->d_name;
+  RawEntry raw;
+  if (!readRawEntry(listing->reader, raw)) return false;
+  describeEntry(listing->descriptor, listing->identity, raw, entry, identity);
+  name = raw.name;
   return true;
 }
 
 void closeDescriptor(FolderListing* listing) {
-  if (listing->directory) {
-    closedir(listing->directory);
+  if (isReading(listing->reader)) {
+    stopReading(listing->reader);
   } else if (listing->descriptor >= 0) {
     close(listing->descriptor);
   }
-  listing->directory = nullptr;
+  if (listing->descriptor >= 0) forgetOpenListing(listing);
   listing->descriptor = -1;
-  forgetOpenListing(listing);
 }
 
 // Reads what is left of the listing into memory and gives up its descriptor; the entries are
 // yielded later in their order, and the folder is opened again only to descend from it.
 void setListingAside(FolderListing* listing) {
-  if (listing->directory) {
+  if (isReading(listing->reader)) {
     SavedEntry saved;
-    while (readDirectoryEntry(listing, saved.entry, saved.nativeName, saved.identity)) {
+    const char* name = nullptr;
+    while (readDirectoryEntry(listing, saved.entry, name, saved.identity)) {
+      saved.nativeName = saved.entry.attributes & kFolderAttribute ? name : "";
       listing->saved.push_back(saved);
     }
   }
@@ -208,9 +388,9 @@ bool reopenListing(FolderListing* listing, std::uint32_t& errorCode) {
     FolderListing* step = *it;
     FolderListing* base = step->parent;
     int descriptor = openFolder(base ? base->descriptor : AT_FDCWD, step->nativeName.c_str(), base);
-    struct stat status;
-    if (descriptor < 0 || fstat(descriptor, &status) != 0 ||
-        !sameFolder({status.st_dev, status.st_ino}, step->identity)) {
+    FolderIdentity identity;
+    if (descriptor < 0 || !readFolderIdentity(descriptor, identity) ||
+        !sameFolder(identity, step->identity)) {
       errorCode = descriptor < 0 ? errno : ENOENT;
       if (descriptor >= 0) close(descriptor);
       return false;
@@ -234,20 +414,19 @@ int openListingDescriptor(const std::u16string& folderPath, FolderListing* paren
   if (!parent) {
     listing->nativeName = narrow(folderPath);
     int descriptor = openFolder(AT_FDCWD, listing->nativeName.c_str(), nullptr);
-    struct stat status;
-    if (descriptor >= 0 && fstat(descriptor, &status) == 0) {
-      listing->identity = {status.st_dev, status.st_ino};
-    }
     errorCode = errno;
+    if (descriptor >= 0) readFolderIdentity(descriptor, listing->identity);
     return descriptor;
   }
   if (parent->currentIsReparsePoint && onTheWayFromTop(parent, parent->currentIdentity)) {
     errorCode = ELOOP;
     return -1;
   }
-  if (parent->descriptor < 0 && !reopenListing(parent, errorCode)) return -1;
+  // Copied first: making room for descriptors may read other listings over the parent's batch.
   listing->nativeName = parent->currentName;
   listing->identity = parent->currentIdentity;
+  keepUnreadRest(parent->reader);
+  if (parent->descriptor < 0 && !reopenListing(parent, errorCode)) return -1;
   int descriptor = openFolder(parent->descriptor, listing->nativeName.c_str(), parent);
   errorCode = errno;
   return descriptor;
@@ -262,12 +441,14 @@ bool openFolderListing(const std::u16string& folderPath, FolderListing* parent,
   int descriptor = openListingDescriptor(folderPath, parent, listing, errorCode);
   bool opened = false;
   if (descriptor >= 0) {
-    holdDescriptor(listing, descriptor);
-    listing->directory = fdopendir(descriptor);
-    if (!listing->directory) errorCode = errno;
-    // A folder removed while it was open lists nothing, not even "." and "..".
-    opened = listing->directory && findNextEntry(listing, first);
-    if (listing->directory && !opened) errorCode = errno ? errno : ENOENT;
+    if (startReading(listing->reader, descriptor)) {
+      holdDescriptor(listing, descriptor);
+      // A folder removed while it was open lists nothing, not even "." and "..".
+      opened = findNextEntry(listing, first);
+      if (!opened) errorCode = errno ? errno : ENOENT;
+    } else {
+      errorCode = errno;
+    }
   }
   if (!opened) {
     closeFolderListing(listing);
@@ -277,7 +458,7 @@ bool openFolderListing(const std::u16string& folderPath, FolderListing* parent,
 }
 
 bool findNextEntry(FolderListing* listing, FindEntry& entry) {
-  if (listing->directory) {
+  if (isReading(listing->reader)) {
     if (!readDirectoryEntry(listing, entry, listing->currentName, listing->currentIdentity)) {
       return false;
     }
@@ -285,7 +466,7 @@ bool findNextEntry(FolderListing* listing, FindEntry& entry) {
     if (listing->nextSaved == listing->saved.size()) return false;
     SavedEntry& saved = listing->saved[listing->nextSaved++];
     entry = std::move(saved.entry);
-    listing->currentName = std::move(saved.nativeName);
+    listing->currentName = saved.nativeName.c_str();
     listing->currentIdentity = saved.identity;
   }
   listing->currentIsReparsePoint = entry.attributes & kReparsePointAttribute;
@@ -297,7 +478,9 @@ void closeFolderListing(FolderListing* listing) {
   delete listing;
 }
 
-bool usesWindowsPathForms() { return false; }
+bool usesWindowsPathForms() {
+  return false;
+}
 
 FileTime currentFileTime() {
   struct timespec now;
@@ -354,9 +537,13 @@ std::u16string localTimeText(const SystemTime& time, const char* format) {
 
 }  // namespace
 
-std::u16string shortDateText(const SystemTime& time) { return localTimeText(time, "%x"); }
+std::u16string shortDateText(const SystemTime& time) {
+  return localTimeText(time, "%x");
+}
 
-std::u16string timeOfDayText(const SystemTime& time) { return localTimeText(time, "%X"); }
+std::u16string timeOfDayText(const SystemTime& time) {
+  return localTimeText(time, "%X");
+}
 
 int currentLocalYear() {
   time_t now = time(nullptr);
