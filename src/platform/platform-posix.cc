@@ -307,8 +307,10 @@ void describeEntry(int folder, const FolderIdentity& folderIdentity, const RawEn
     }
   }
   if (entry.attributes & kFolderAttribute) {
-    const auto* units = reinterpret_cast<const unsigned char*>(raw.name);
-    entry.name.assign(units, units + strlen(raw.name));
+    // Filled in place: the entry is reused from one call to the next, and so is its capacity.
+    const char* byte = raw.name;
+    entry.name.resize(strlen(byte));
+    for (char16_t& unit : entry.name) unit = static_cast<unsigned char>(*byte++);
   } else {
     entry.name.clear();
   }

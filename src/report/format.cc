@@ -1,5 +1,6 @@
 #include "report/format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -9,65 +10,95 @@ namespace {
 constexpr int kSignificantDigits = 17;
 constexpr int kDecimals = 3;
 
-std::u16string widenAscii(std::string_view text) { return std::u16string(text.begin(), text.end()); }
+void appendAscii(std::u16string& out, const char* begin, const char* end) {
+  for (; begin != end; ++begin) out += static_cast<char16_t>(*begin);
+}
+
+// The largest finite double has 309 integer digits.
+constexpr int kMostIntegerDigits = 309;
 
 // The decimal digit of `digits` x 10^exponent (digits read as d.ddd...) that stands at 10^place.
-int digitAt(const std::string& digits, int exponent, int place) {
+int digitAt(const char (&digits)[kSignificantDigits], int exponent, int place) {
   int index = exponent - place;
-  return index >= 0 && index < static_cast<int>(digits.size()) ? digits[index] - '0' : 0;
+  return index >= 0 && index < kSignificantDigits ? digits[index] - '0' : 0;
 }
 
 void appendSignedDecimal(std::u16string& out, std::int64_t value) {
   if (value < 0) {
     out += u'-';
-    out += decimalText(0 - static_cast<std::uint64_t>(value));
+    appendDecimal(out, 0 - static_cast<std::uint64_t>(value));
   } else {
-    out += decimalText(static_cast<std::uint64_t>(value));
+    appendDecimal(out, static_cast<std::uint64_t>(value));
   }
 }
 
 }  // namespace
 
-FormatArgument textArgument(std::u16string_view text) { return {text, 0, 0.0}; }
-FormatArgument numberArgument(std::int64_t number) { return {{}, number, 0.0}; }
-FormatArgument realArgument(double real) { return {{}, 0, real}; }
+FormatArgument textArgument(std::u16string_view text) {
+  return {text, 0, 0.0};
+}
+FormatArgument numberArgument(std::int64_t number) {
+  return {{}, number, 0.0};
+}
+FormatArgument realArgument(double real) {
+  return {{}, 0, real};
+}
+
+void appendDecimal(std::u16string& out, std::uint64_t value) {
+  char digits[24];
+  appendAscii(out, digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
 
 std::u16string decimalText(std::uint64_t value) {
-  char digits[24];
-  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  return widenAscii(std::string_view(digits, end - digits));
+  std::u16string out;
+  appendDecimal(out, value);
+  return out;
+}
+
+void appendThreeDecimals(std::u16string& out, double value) {
+  if (std::signbit(value) && value != 0.0) out += u'-';
+  char text[64];
+  // Scientific form with 16 digits after the point: 17 significant digits, rounded to nearest.
+  char* textEnd = std::to_chars(text, text + sizeof text, std::fabs(value),
+                                std::chars_format::scientific, kSignificantDigits - 1)
+                      .ptr;
+  const char* exponentMark = std::find(text, textEnd, 'e');
+  if (exponentMark == textEnd) {  // not a finite number
+    appendAscii(out, text, textEnd);
+    return;
+  }
+  char digits[kSignificantDigits];
+  digits[0] = text[0];
+  std::copy(text + 2, text + 1 + kSignificantDigits, digits + 1);
+  int exponent = 0;
+  std::from_chars(exponentMark + (exponentMark[1] == '+' ? 2 : 1), textEnd, exponent);
+
+  // Digits from the highest integer place down to the third decimal, as one number of units of
+  // 10^-3, plus one unit when the next digit is 5 or more; the carry runs by itself. kept[0] is
+  // room for a carry out of the highest place.
+  char kept[kMostIntegerDigits + kDecimals + 2];
+  std::size_t keptEnd = 1;
+  for (int place = exponent > 0 ? exponent : 0; place >= -kDecimals; --place) {
+    kept[keptEnd++] = static_cast<char>('0' + digitAt(digits, exponent, place));
+  }
+  std::size_t keptStart = 1;
+  if (digitAt(digits, exponent, -kDecimals - 1) >= 5) {
+    std::size_t index = keptEnd;
+    while (index > keptStart && kept[index - 1] == '9') kept[--index] = '0';
+    if (index > keptStart) {
+      ++kept[index - 1];
+    } else {
+      kept[--keptStart] = '1';
+    }
+  }
+  appendAscii(out, kept + keptStart, kept + keptEnd - kDecimals);
+  out += u'.';
+  appendAscii(out, kept + keptEnd - kDecimals, kept + keptEnd);
 }
 
 std::u16string renderThreeDecimals(double value) {
   std::u16string out;
-  if (std::signbit(value) && value != 0.0) out += u'-';
-  char buffer[64];
-  // Scientific form with 16 digits after the point: 17 significant digits, rounded to nearest.
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
-                              std::chars_format::scientific, kSignificantDigits - 1);
-  std::string text(buffer, result.ptr);
-  std::size_t exponentMark = text.find('e');
-  std::string digits = text.substr(0, 1) + text.substr(2, exponentMark - 2);
-  int exponent = std::stoi(text.substr(exponentMark + 1));
-
-  // Digits from the highest integer place down to the third decimal, as one number of units of
-  // 10^-3, plus one unit when the next digit is 5 or more; the carry runs by itself.
-  std::string kept;
-  for (int place = exponent > 0 ? exponent : 0; place >= -kDecimals; --place) {
-    kept += static_cast<char>('0' + digitAt(digits, exponent, place));
-  }
-  if (digitAt(digits, exponent, -kDecimals - 1) >= 5) {
-    int index = static_cast<int>(kept.size()) - 1;
-    while (index >= 0 && kept[index] == '9') kept[index--] = '0';
-    if (index >= 0) {
-      ++kept[index];
-    } else {
-      kept.insert(kept.begin(), '1');
-    }
-  }
-  out += widenAscii(kept.substr(0, kept.size() - kDecimals));
-  out += u'.';
-  out += widenAscii(kept.substr(kept.size() - kDecimals));
+  appendThreeDecimals(out, value);
   return out;
 }
 
@@ -88,7 +119,7 @@ std::u16string formatText(std::u16string_view format,
       appendSignedDecimal(out, take().number);
       ++i;
     } else if (rest.substr(0, 5) == u"%1.3f") {
-      out += renderThreeDecimals(take().real);
+      appendThreeDecimals(out, take().real);
       i += 4;
     } else if (rest.substr(0, 2) == u"%%") {
       out += u'%';
@@ -101,33 +132,68 @@ std::u16string formatText(std::u16string_view format,
   return out;
 }
 
-std::u16string formatSizeBinary(std::uint64_t bytes) {
+void appendSizeBinary(std::u16string& out, std::uint64_t bytes) {
   // The unit is chosen by the byte value alone: below 2^30 MB, below 2^40 GB, from there on TB.
   int shift = bytes >= (1ULL << 40) ? 40 : bytes < (1ULL << 30) ? 20 : 30;
-  const char16_t* format = shift == 40 ? u"%1.3f TB" : shift == 20 ? u"%1.3f MB" : u"%1.3f GB";
   std::uint64_t fractionMask = (1ULL << shift) - 1;
   double amount = static_cast<double>(bytes >> shift) +
                   std::ldexp(static_cast<double>(bytes & fractionMask), -shift);
-  return formatText(format, {realArgument(amount)});
+  appendThreeDecimals(out, amount);
+  out += shift == 40 ? u" TB" : shift == 20 ? u" MB" : u" GB";
 }
 
-std::u16string formatSizeDecimal(std::uint64_t bytes) {
+void appendSizeDecimal(std::u16string& out, std::uint64_t bytes) {
   constexpr std::uint64_t kMega = 1000000ULL;
   constexpr std::uint64_t kGiga = 1000000000ULL;
   constexpr std::uint64_t kTera = 1000000000000ULL;
   std::uint64_t divisor = bytes >= kTera ? kTera : bytes < kGiga ? kMega : kGiga;
-  const char16_t* format = bytes >= kTera ? u"%1.3f TiB" : bytes < kGiga ? u"%1.3f MiB" : u"%1.3f GiB";
   double amount = static_cast<double>(bytes / divisor) +
                   static_cast<double>(bytes % divisor) / static_cast<double>(divisor);
-  return formatText(format, {realArgument(amount)});
+  appendThreeDecimals(out, amount);
+  out += bytes >= kTera ? u" TiB" : bytes < kGiga ? u" MiB" : u" GiB";
+}
+
+std::u16string formatSizeBinary(std::uint64_t bytes) {
+  std::u16string out;
+  appendSizeBinary(out, bytes);
+  return out;
+}
+
+std::u16string formatSizeDecimal(std::uint64_t bytes) {
+  std::u16string out;
+  appendSizeDecimal(out, bytes);
+  return out;
+}
+
+void appendStamp(std::u16string& out, FileTime stamp) {
+  // The texts name the second, and a tree's folders share few distinct latest stamps, so the
+  // texts of recent seconds are kept: the local time conversion costs more than the rest of a row.
+  struct StampText {
+    bool known = false;
+    FileTime second = 0;
+    std::u16string text;
+  };
+  constexpr FileTime kUnitsPerSecond = 10000000ULL;
+  constexpr std::size_t kKeptSeconds = 64;
+  static StampText kept[kKeptSeconds];
+  FileTime second = stamp / kUnitsPerSecond;
+  StampText& slot = kept[second % kKeptSeconds];
+  if (!slot.known || slot.second != second) {
+    slot.text.clear();
+    SystemTime local;
+    if (toLocalSystemTime(stamp, local)) {
+      std::u16string date = shortDateText(local);
+      std::u16string time = date.empty() ? std::u16string() : timeOfDayText(local);
+      if (!time.empty()) slot.text = formatText(u"%s %s", {textArgument(date), textArgument(time)});
+    }
+    slot.known = true;
+    slot.second = second;
+  }
+  out += slot.text;
 }
 
 std::u16string formatStamp(FileTime stamp) {
-  SystemTime local;
-  if (!toLocalSystemTime(stamp, local)) return {};
-  std::u16string date = shortDateText(local);
-  if (date.empty()) return {};
-  std::u16string time = timeOfDayText(local);
-  if (time.empty()) return {};
-  return formatText(u"%s %s", {textArgument(date), textArgument(time)});
+  std::u16string out;
+  appendStamp(out, stamp);
+  return out;
 }

@@ -26,7 +26,8 @@ FormatArgument realArgument(double real);
 // Formats by the printf conventions the report needs: "%s" takes a text, "%d" a number in
 // decimal, "%1.3f" a real with three decimals (see renderThreeDecimals), "%%" a percent sign.
 // Arguments are taken in order; a missing one formats as empty or zero.
-std::u16string formatText(std::u16string_view format, std::initializer_list<FormatArgument> arguments);
+std::u16string formatText(std::u16string_view format,
+                          std::initializer_list<FormatArgument> arguments);
 
 // The real with three digits after the point, rounded half up from its 17-significant-digit form,
 // so that 0.0115 gives 0.012 where the C library would give 0.011.
@@ -43,3 +44,10 @@ std::u16string formatStamp(FileTime stamp);
 
 // A number in decimal digits, without padding or grouping.
 std::u16string decimalText(std::uint64_t value);
+
+// The same texts appended to `out`, so that a row is built without a temporary string per column.
+void appendThreeDecimals(std::u16string& out, double value);
+void appendSizeBinary(std::u16string& out, std::uint64_t bytes);
+void appendSizeDecimal(std::u16string& out, std::uint64_t bytes);
+void appendStamp(std::u16string& out, FileTime stamp);
+void appendDecimal(std::u16string& out, std::uint64_t value);

@@ -1,5 +1,6 @@
 #include "report/output.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 
@@ -28,13 +29,18 @@ void prepareOnce() {
 
 void writeText(std::u16string_view text) {
   prepareOnce();
-  bool lineEnded = false;
-  for (char16_t unit : text) {
+  bool lineEnded = flushEachLine && text.find(u'\n') != std::u16string_view::npos;
+  while (!text.empty()) {
     if (bufferedBytes == kOutputBufferBytes) flushOutput();
-    outputBuffer[bufferedBytes++] = unit <= 0xFF ? static_cast<char>(unit) : '?';
-    lineEnded = lineEnded || unit == u'\n';
+    std::size_t count = std::min(text.size(), kOutputBufferBytes - bufferedBytes);
+    char* out = outputBuffer + bufferedBytes;
+    for (std::size_t i = 0; i < count; ++i) {
+      out[i] = text[i] <= 0xFF ? static_cast<char>(text[i]) : '?';
+    }
+    bufferedBytes += count;
+    text.remove_prefix(count);
   }
-  if (lineEnded && flushEachLine) flushOutput();
+  if (lineEnded) flushOutput();
 }
 
 void flushOutput() {

@@ -6,17 +6,19 @@
 
 bool rowPrinted = false;
 
-void printReportRow(const std::u16string& path, std::uint64_t totalBytes, std::uint64_t bytesOnDisk,
+void printReportRow(std::u16string_view path, std::uint64_t totalBytes, std::uint64_t bytesOnDisk,
                     std::uint64_t entryCount, FileTime latestWrite) {
-  std::u16string row = path;
+  // Kept from row to row: once it has grown to the longest row, a row allocates nothing.
+  static std::u16string row;
+  row.assign(path);
   row += u'\t';
-  row += formatSizeBinary(totalBytes);
+  appendSizeBinary(row, totalBytes);
   row += u'\t';
-  row += formatSizeDecimal(bytesOnDisk);
+  appendSizeDecimal(row, bytesOnDisk);
   row += u'\t';
-  row += decimalText(entryCount);
+  appendDecimal(row, entryCount);
   row += u'\t';
-  row += formatStamp(latestWrite);
+  appendStamp(row, latestWrite);
   row += u"\r\n";
   writeText(row);
   rowPrinted = true;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -12,7 +13,7 @@
 extern bool rowPrinted;
 
 // path, total size, size on disk, entry count and latest stamp, tab-separated, ending in CR LF.
-void printReportRow(const std::u16string& path, std::uint64_t totalBytes, std::uint64_t bytesOnDisk,
+void printReportRow(std::u16string_view path, std::uint64_t totalBytes, std::uint64_t bytesOnDisk,
                     std::uint64_t entryCount, FileTime latestWrite);
 
 // "(code): " and the system's message for the code; empty when the system has none.
