@@ -119,19 +119,6 @@ TEST(WindowsJoinPath, ExactlyOneBackslashStandsBetweenFolderAndName) {
   }
 }
 
-TEST(WindowsJoinPath, InPlaceJoinAgreesWithJoinPath) {
-  const JoinCase cases[] = {
-      {uR"(\\?\C:\Windows)", u"*", nullptr}, {uR"(C:\dir\)", uR"(\sub)", nullptr},
-      {uR"(C:\dir\)", uR"(\\sub)", nullptr}, {u"", uR"(\sub)", nullptr},
-      {uR"(C:\dir)", u"", nullptr},
-  };
-  for (const auto& c : cases) {
-    std::u16string path = c.folder;
-    appendPathName(path, c.name, kWindowsPathStyle);
-    EXPECT_EQ(path, joinPath(c.folder, c.name, kWindowsPathStyle)) << shown(c.folder);
-  }
-}
-
 TEST(WindowsJoinPath, SubfolderOfANetworkRootShowsAsANetworkPath) {
   std::u16string joined = joinPath(uR"(\\?\UNC\server\share)", u"dir", kWindowsPathStyle);
   EXPECT_EQ(toDisplayPath(joined.c_str(), kWindowsPathStyle), uR"(\\server\share\dir)");

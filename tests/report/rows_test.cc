@@ -56,11 +56,6 @@ TEST(ReportRowText, CountsAreWrittenInFullBeyond32Bits) {
             u"x\t0.000 MB\t0.000 MiB\t4294967301\td t\r\n");
 }
 
-TEST(ReportRowText, SizeColumnsUseTheirOwnUnits) {
-  EXPECT_EQ(reportRowText(u"x", 1073741823, 999999999999, 1, u"d t"),
-            u"x\t1024.000 MB\t1000.000 GiB\t1\td t\r\n");
-}
-
 TEST(ReportRow, PercentSignsAndBackslashesInAFolderNameAreWrittenUnchanged) {
   std::string top = makeTemporaryFolder();
   std::string folder = top + "/100%s%d\\n%%\\";
