@@ -1,7 +1,7 @@
 # Installs the build into a scratch prefix and checks what a user gets: the program where the
-# shell finds it, running, and the manual page where man looks, rendering without a warning.
-# Given: BUILD_DIR, PREFIX, PROGRAM and MANUAL_PAGE (relative to PREFIX; MANUAL_PAGE may be
-# empty), RUN_PROGRAM (whether this machine can run it) and GROFF (empty when not installed).
+# shell finds it, running, and the compressed manual page where man looks, rendering without a
+# warning. Given: BUILD_DIR, PREFIX, PROGRAM and MANUAL_PAGE (both relative to PREFIX), and GROFF
+# (empty when groff is not installed; the page is then only checked for presence).
 
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
@@ -10,25 +10,23 @@ if(NOT status EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${status}")
 endif()
 
-if(NOT EXISTS "${PREFIX}/${PROGRAM}")
-  message(FATAL_ERROR "not installed: ${PROGRAM}")
-endif()
-if(RUN_PROGRAM)
-  execute_process(COMMAND "${PREFIX}/${PROGRAM}" RESULT_VARIABLE status OUTPUT_VARIABLE output)
-  if(NOT status EQUAL 0 OR NOT output MATCHES "\nUsage: ")
-    message(FATAL_ERROR "the installed program does not print its usage text (status ${status})")
+foreach(file IN ITEMS "${PROGRAM}" "${MANUAL_PAGE}")
+  if(NOT EXISTS "${PREFIX}/${file}")
+    message(FATAL_ERROR "not installed: ${file}")
   endif()
+endforeach()
+
+# Without arguments the program prints its usage text (CMake drops the carriage returns).
+execute_process(COMMAND "${PREFIX}/${PROGRAM}" RESULT_VARIABLE status OUTPUT_VARIABLE output)
+if(NOT status EQUAL 0 OR NOT output MATCHES "\nUsage: ")
+  message(FATAL_ERROR "the installed program does not print its usage text (status ${status})")
 endif()
 
-if(MANUAL_PAGE)
-  if(NOT EXISTS "${PREFIX}/${MANUAL_PAGE}")
-    message(FATAL_ERROR "not installed: ${MANUAL_PAGE}")
-  endif()
-  if(GROFF)
-    execute_process(COMMAND "${GROFF}" -man -Tutf8 -ww -z "${PREFIX}/${MANUAL_PAGE}"
-                    RESULT_VARIABLE status ERROR_VARIABLE warnings)
-    if(NOT status EQUAL 0 OR NOT warnings STREQUAL "")
-      message(FATAL_ERROR "the manual page does not render cleanly:\n${warnings}")
-    endif()
+if(GROFF)
+  execute_process(COMMAND gzip -dc "${PREFIX}/${MANUAL_PAGE}"
+                  COMMAND "${GROFF}" -man -Tutf8 -ww -z
+                  RESULTS_VARIABLE statuses ERROR_VARIABLE warnings)
+  if(NOT statuses STREQUAL "0;0" OR NOT warnings STREQUAL "")
+    message(FATAL_ERROR "the manual page does not render cleanly (${statuses}):\n${warnings}")
   endif()
 endif()
