@@ -6,11 +6,12 @@
 
 bool rowPrinted = false;
 
-void printReportRow(std::u16string_view path, std::uint64_t totalBytes, std::uint64_t bytesOnDisk,
-                    std::uint64_t entryCount, FileTime latestWrite) {
-  // Kept from row to row: once it has grown to the longest row, a row allocates nothing.
-  static std::u16string row;
-  row.assign(path);
+namespace {
+
+// The columns before the stamp, each followed by its tab.
+void appendLeadingColumns(std::u16string& row, std::u16string_view path, std::uint64_t totalBytes,
+                          std::uint64_t bytesOnDisk, std::uint64_t entryCount) {
+  row += path;
   row += u'\t';
   appendSizeBinary(row, totalBytes);
   row += u'\t';
@@ -18,6 +19,26 @@ void printReportRow(std::u16string_view path, std::uint64_t totalBytes, std::uin
   row += u'\t';
   appendDecimal(row, entryCount);
   row += u'\t';
+}
+
+}  // namespace
+
+std::u16string reportRowText(const std::u16string& path, std::uint64_t totalBytes,
+                             std::uint64_t bytesOnDisk, std::uint64_t entryCount,
+                             const std::u16string& stampText) {
+  std::u16string row;
+  appendLeadingColumns(row, path, totalBytes, bytesOnDisk, entryCount);
+  row += stampText;
+  row += u"\r\n";
+  return row;
+}
+
+void printReportRow(std::u16string_view path, std::uint64_t totalBytes, std::uint64_t bytesOnDisk,
+                    std::uint64_t entryCount, FileTime latestWrite) {
+  // Kept from row to row: once it has grown to the longest row, a row allocates nothing.
+  static std::u16string row;
+  row.clear();
+  appendLeadingColumns(row, path, totalBytes, bytesOnDisk, entryCount);
   appendStamp(row, latestWrite);
   row += u"\r\n";
   writeText(row);
