@@ -325,4 +325,63 @@ TEST(DeepScanTest, ChainOfHundredThousandFoldersIsScannedWhole) {
   removeTree(chain);
 }
 
+// A folder too large for one read of its listing, with subfolders throughout, each large itself
+// and leading down a chain deeper than the number of listings kept open: the big folder is left
+// partway through a batch, then set aside, and what it has not yielded yet must come back whole.
+TEST(LargeFolderScanTest, FolderLeftMidwayKeepsEveryEntry) {
+  constexpr int kFiles = 3000;
+  constexpr int kSubfolders = 12;
+  constexpr int kSubfolderFiles = 400;
+  constexpr int kChainDepth = 300;
+  // Memory-backed where the machine has it, as chains are slow to make on disk; its listings come
+  // newest first, so the subfolders lie evenly through the big folder's batches.
+  struct stat status;
+  std::string top = makeTemporaryFolder(stat("/dev/shm", &status) == 0 ? "/dev/shm" : "/tmp");
+  std::string big = top + "/big";
+  makeFolder(big);
+  const std::string padding(50, 'x');
+  for (int i = 0; i < kFiles; ++i) {
+    if (i % (kFiles / kSubfolders) == 0) {
+      std::string sub = big + "/sub" + std::to_string(i);
+      makeFolder(sub);
+      for (int j = 0; j < kSubfolderFiles; ++j) {
+        makeFile(sub + "/file" + std::to_string(10000 + j) + padding, 1, kStampC);
+      }
+      makeChain(sub, kChainDepth, false);
+    }
+    makeFile(big + "/file" + std::to_string(10000 + i) + padding, i, kStampC + i);
+  }
+  // In the big folder 0 + 1 + ... + 2999 bytes in 2999 clusters, and 4800 one-byte files in the
+  // subfolders; every chain holds 3 entries a level and 2 at its bottom.
+  std::uint64_t bigEntries = 2 + kFiles + kSubfolders * (1 + 3 + kSubfolderFiles) +
+                             kSubfolders * (3 * (kChainDepth - 1) + 2);
+  std::string stamp = stampText(kStampC + kFiles - 1);
+  std::string expected = row(big, "4.295 MB", "31.945 MiB", bigEntries, stamp) +
+                         row(top, "4.295 MB", "31.945 MiB", 3 + bigEntries, stamp);
+  EXPECT_EQ(scan("no", "0", "2", top), expected);
+  ProgramOptions fewDescriptors;
+  fewDescriptors.shellPrefix = "ulimit -n 32;";
+  EXPECT_EQ(scan("no", "0", "2", top, fewDescriptors), expected);
+  removeTree(top);
+}
+
+// Stamps whose seconds lie a multiple of 64 apart, or within the same second: each row still shows
+// its own folder's latest write.
+TEST_F(ScanTest, EachRowShowsItsOwnStampWhateverTheRowsBefore) {
+  const std::int64_t seconds[] = {kStampA, kStampA + 64, kStampA + 128, kStampA + 6400, kStampA};
+  for (std::size_t i = 0; i < std::size(seconds); ++i) {
+    std::string folder = top + "/f" + std::to_string(i);
+    makeFolder(folder);
+    makeFile(folder + "/file", 1, seconds[i]);
+  }
+  setModified(top + "/f4/file", kStampA, 500000000);
+  std::string expected;
+  for (const std::string& name : listingOrder(top)) {
+    std::int64_t second = seconds[std::stoi(name.substr(1))];
+    expected += row(top + "/" + name, "0.000 MB", "0.004 MiB", 3, stampText(second));
+  }
+  expected += row(top, "0.000 MB", "0.020 MiB", 2 + 5 * 4, stampText(kStampA + 6400));
+  EXPECT_EQ(scan("no", "0", "0", top), expected);
+}
+
 }  // namespace
