@@ -3,7 +3,8 @@
 
 The commands take turns (one run of each, then the next round), so that a change in the
 machine's load falls on all of them alike. For each tree the script prints the median and the
-fastest time of every command, its peak memory (resident set, from wait4), and Treemeter's median
+fastest time of every command, its processor time, its peak memory (resident set, measured in
+one more, untimed run), and Treemeter's median
 as a share of each peer's median: below 1 means Treemeter was faster.
 
 Trees: a synthetic tree built deterministically (same shape, names, sizes and stamps every time)
@@ -15,7 +16,8 @@ file systems (Treemeter "no", du/ncdu/gdu -x), so all tools do the same work.
   python3 bench/bench.py --cold /usr          # drop the page cache before every run (root)
   python3 bench/bench.py --binary build/release/treemeter --tree-dir /var/tmp/tm-tree
 
-Only the Python standard library and the peers themselves (Debian: coreutils, ncdu, gdu).
+Only the Python standard library, the peers themselves (Debian: coreutils, ncdu, gdu) and, for
+peak memory, GNU time (Debian: time).
 """
 
 import argparse
@@ -136,14 +138,20 @@ def build_treemeter():
     return os.path.join(REPO, "build", "release", "treemeter")
 
 
-def commands_for(binary, tree):
-    return [
+PEERS = ("du -s -x", "ncdu -0 -x -o /dev/null", "gdu -n -p -x")
+
+
+def commands_for(binary, other_binary, tree):
+    commands = [
         ("treemeter, few rows", [binary, "no", "1GB", "0", "0", tree]),
         ("treemeter, row per folder", [binary, "no", "0", "0", "0", tree]),
-        ("du -s -x", ["du", "-s", "-x", tree]),
-        ("ncdu -0 -x -o /dev/null", ["ncdu", "-0", "-x", "-o", "/dev/null", tree]),
-        ("gdu -n -p -x", ["gdu", "-n", "-p", "-x", tree]),
     ]
+    if other_binary:
+        commands += [
+            ("other build, few rows", [other_binary, "no", "1GB", "0", "0", tree]),
+            ("other build, row per folder", [other_binary, "no", "0", "0", "0", tree]),
+        ]
+    return commands + [(peer, peer.split() + [tree]) for peer in PEERS]
 
 
 def drop_caches():
@@ -153,7 +161,7 @@ def drop_caches():
 
 
 def time_once(argv):
-    """Wall time in seconds and peak resident memory in KiB of one run, output discarded."""
+    """Wall time and processor time (user + system) in seconds of one run, output discarded."""
     actions = [
         (os.POSIX_SPAWN_OPEN, 0, "/dev/null", os.O_RDONLY, 0),
         (os.POSIX_SPAWN_OPEN, 1, "/dev/null", os.O_WRONLY, 0),
@@ -165,12 +173,25 @@ def time_once(argv):
     elapsed = time.perf_counter() - started
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit("failed: %s" % " ".join(argv))
-    return elapsed, usage.ru_maxrss
+    return elapsed, usage.ru_utime + usage.ru_stime
+
+
+def peak_memory(argv):
+    """Peak resident memory in KiB of one untimed run, as GNU time reports it; None without it.
+    (wait4 from this script would report at least the script's own size: Linux carries the
+    spawning process's peak across exec.)"""
+    if not os.path.exists("/usr/bin/time"):
+        return None
+    with tempfile.NamedTemporaryFile("r") as result:
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", result.name] + argv, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return int(result.read().split()[-1])
 
 
 def measure(commands, runs, warmup, cold):
     times = {label: [] for label, _ in commands}
-    memory = {label: 0 for label, _ in commands}
+    processor = {label: [] for label, _ in commands}
+    memory = {}
     for _ in range(warmup):
         for _, argv in commands:
             time_once(argv)
@@ -178,23 +199,27 @@ def measure(commands, runs, warmup, cold):
         for label, argv in commands:
             if cold:
                 drop_caches()
-            elapsed, peak = time_once(argv)
+            elapsed, used = time_once(argv)
             times[label].append(elapsed)
-            memory[label] = max(memory[label], peak)
-    return times, memory
+            processor[label].append(used)
+    for label, argv in commands:
+        memory[label] = peak_memory(argv)
+    return times, processor, memory
 
 
-def report(title, commands, times, memory):
+def report(title, commands, times, processor, memory):
     print()
     print(title)
-    print("  %-28s %9s %9s %12s" % ("command", "median", "fastest", "peak memory"))
+    print("  %-28s %9s %9s %11s %12s" % ("command", "median", "fastest", "median cpu",
+                                        "peak memory"))
     medians = {}
     for label, _ in commands:
         medians[label] = statistics.median(times[label])
-        print("  %-28s %8.3fs %8.3fs %8.1f MiB" % (label, medians[label], min(times[label]),
-                                                 memory[label] / 1024.0))
-    ours = [label for label, _ in commands if label.startswith("treemeter")]
-    peers = [label for label, _ in commands if not label.startswith("treemeter")]
+        peak = "%8.1f MiB" % (memory[label] / 1024.0) if memory[label] else "n/a"
+        print("  %-28s %8.3fs %8.3fs %10.3fs %12s" % (
+            label, medians[label], min(times[label]), statistics.median(processor[label]), peak))
+    ours = [label for label, _ in commands if label not in PEERS]
+    peers = [label for label, _ in commands if label in PEERS]
     fastest = min(peers, key=lambda label: medians[label])
     print("  Treemeter median / peer median (below 1: Treemeter faster):")
     print("  %-28s" % "" + "".join("%10s" % label.split()[0] for label in peers) +
@@ -202,15 +227,19 @@ def report(title, commands, times, memory):
     for label in ours:
         ratios = "".join("%10.2f" % (medians[label] / medians[peer]) for peer in peers)
         print("  %-28s%s%10.2f" % (label, ratios, medians[label] / medians[fastest]))
-    smallest_peer_memory = min(memory[label] for label in peers)
-    print("  Treemeter peak memory / smallest peer's: %.2f" %
-          (max(memory[label] for label in ours) / smallest_peer_memory))
+    if all(memory.values()):
+        print("  Treemeter peak memory / smallest peer's: %.2f" %
+              (max(memory[label] for label in ours[:2]) / min(memory[label] for label in peers)))
+    else:
+        print("  Peak memory needs GNU time (Debian package: time).")
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("trees", nargs="*", help="further folders to measure, such as /usr")
     parser.add_argument("--binary", help="treemeter binary to time (default: build it)")
+    parser.add_argument("--other-binary", help="another treemeter build to time alongside, "
+                        "such as an earlier version")
     parser.add_argument("--tree-dir", help="where the synthetic tree is built and kept "
                         "(default: a temp folder removed afterwards)")
     parser.add_argument("--no-synthetic", action="store_true", help="skip the synthetic tree")
@@ -226,6 +255,7 @@ def main():
     if arguments.cold and os.geteuid() != 0:
         sys.exit("--cold needs root to drop the page cache")
     binary = os.path.abspath(arguments.binary) if arguments.binary else build_treemeter()
+    other_binary = os.path.abspath(arguments.other_binary) if arguments.other_binary else None
 
     trees = []
     synthetic, temporary = None, False
@@ -237,13 +267,16 @@ def main():
     mode = "cold cache (page cache dropped before every run)" if arguments.cold else "warm cache"
     warmup = 0 if arguments.cold else arguments.warmup
     print("treemeter: %s" % binary)
+    if other_binary:
+        print("other build: %s" % other_binary)
     print("%d runs of each command, alternating, %s; %d CPUs; load average %.2f" %
           (arguments.runs, mode, os.cpu_count(), os.getloadavg()[0]))
     try:
         for tree, description in trees:
-            commands = commands_for(binary, tree)
-            times, memory = measure(commands, arguments.runs, warmup, arguments.cold)
-            report("%s (%s), %s:" % (tree, description, mode), commands, times, memory)
+            commands = commands_for(binary, other_binary, tree)
+            times, processor, memory = measure(commands, arguments.runs, warmup, arguments.cold)
+            report("%s (%s), %s:" % (tree, description, mode), commands, times, processor,
+                   memory)
     finally:
         if temporary:
             shutil.rmtree(synthetic)

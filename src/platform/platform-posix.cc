@@ -112,7 +112,7 @@ bool readFolderIdentity(int descriptor, FolderIdentity& identity) {
 // Batches are read into one buffer that the folder being read borrows. A folder that opens a
 // child first moves the unread rest of its batch into a buffer of its own, of exactly that size,
 // so a deep tree holds the rests of its open folders, never a full buffer per level.
-constexpr std::size_t kBatchBytes = 32768;
+constexpr std::size_t kBatchBytes = 16384;
 alignas(8) char sharedBatch[kBatchBytes];
 
 // The layout of a getdents64 record: 64-bit inode and offset, 16-bit length, type, name.
