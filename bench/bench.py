@@ -141,7 +141,16 @@ def build_treemeter():
 PEERS = ("du -s -x", "ncdu -0 -x -o /dev/null", "gdu -n -p -x")
 
 
-def commands_for(binary, other_binary, tree):
+def build_floor():
+    """bench/floor.c, compiled into a temp folder: the bare system calls of a one-thread scan."""
+    folder = tempfile.mkdtemp(prefix="treemeter-floor-")
+    binary = os.path.join(folder, "floor")
+    subprocess.run(["cc", "-O2", "-o", binary, os.path.join(REPO, "bench", "floor.c")],
+                   check=True)
+    return binary
+
+
+def commands_for(binary, other_binary, floor_binary, tree):
     commands = [
         ("treemeter, few rows", [binary, "no", "1GB", "0", "0", tree]),
         ("treemeter, row per folder", [binary, "no", "0", "0", "0", tree]),
@@ -151,6 +160,8 @@ def commands_for(binary, other_binary, tree):
             ("other build, few rows", [other_binary, "no", "1GB", "0", "0", tree]),
             ("other build, row per folder", [other_binary, "no", "0", "0", "0", tree]),
         ]
+    if floor_binary:
+        commands.append(("floor (bench/floor.c)", [floor_binary, tree]))
     return commands + [(peer, peer.split() + [tree]) for peer in PEERS]
 
 
@@ -218,7 +229,7 @@ def report(title, commands, times, processor, memory):
         peak = "%8.1f MiB" % (memory[label] / 1024.0) if memory[label] else "n/a"
         print("  %-28s %8.3fs %8.3fs %10.3fs %12s" % (
             label, medians[label], min(times[label]), statistics.median(processor[label]), peak))
-    ours = [label for label, _ in commands if label not in PEERS]
+    ours = [label for label, _ in commands if label not in PEERS and not label.startswith("floor")]
     peers = [label for label, _ in commands if label in PEERS]
     fastest = min(peers, key=lambda label: medians[label])
     print("  Treemeter median / peer median (below 1: Treemeter faster):")
@@ -227,6 +238,11 @@ def report(title, commands, times, processor, memory):
     for label in ours:
         ratios = "".join("%10.2f" % (medians[label] / medians[peer]) for peer in peers)
         print("  %-28s%s%10.2f" % (label, ratios, medians[label] / medians[fastest]))
+    floor = [label for label, _ in commands if label.startswith("floor")]
+    if floor:
+        print("  Treemeter median / floor median: " + ", ".join(
+            "%s %.2f" % (label.split(", ")[1], medians[label] / medians[floor[0]])
+            for label in ours[:2]))
     if all(memory.values()):
         print("  Treemeter peak memory / smallest peer's: %.2f" %
               (max(memory[label] for label in ours[:2]) / min(memory[label] for label in peers)))
@@ -242,6 +258,8 @@ def main():
                         "such as an earlier version")
     parser.add_argument("--tree-dir", help="where the synthetic tree is built and kept "
                         "(default: a temp folder removed afterwards)")
+    parser.add_argument("--floor", action="store_true",
+                        help="also time bench/floor.c (needs cc): getdents64 and statx alone")
     parser.add_argument("--no-synthetic", action="store_true", help="skip the synthetic tree")
     parser.add_argument("--runs", type=int, default=10, help="timed runs of each command")
     parser.add_argument("--warmup", type=int, default=1, help="untimed rounds first (warm only)")
@@ -256,6 +274,7 @@ def main():
         sys.exit("--cold needs root to drop the page cache")
     binary = os.path.abspath(arguments.binary) if arguments.binary else build_treemeter()
     other_binary = os.path.abspath(arguments.other_binary) if arguments.other_binary else None
+    floor_binary = build_floor() if arguments.floor else None
 
     trees = []
     synthetic, temporary = None, False
@@ -273,13 +292,15 @@ def main():
           (arguments.runs, mode, os.cpu_count(), os.getloadavg()[0]))
     try:
         for tree, description in trees:
-            commands = commands_for(binary, other_binary, tree)
+            commands = commands_for(binary, other_binary, floor_binary, tree)
             times, processor, memory = measure(commands, arguments.runs, warmup, arguments.cold)
             report("%s (%s), %s:" % (tree, description, mode), commands, times, processor,
                    memory)
     finally:
         if temporary:
             shutil.rmtree(synthetic)
+        if floor_binary:
+            shutil.rmtree(os.path.dirname(floor_binary))
 
 
 if __name__ == "__main__":
