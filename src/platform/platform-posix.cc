@@ -2,6 +2,7 @@
 // Native text is bytes; each byte is the 16-bit unit of the same value.
 #include <dirent.h>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <locale.h>
 #include <signal.h>
 #include <string.h>
@@ -33,6 +34,8 @@ constexpr std::int64_t kUnitsPerSecond = 10000000LL;
 // Open listings beyond this are read to the end and closed, oldest first: a bound on descriptors
 // and on listing buffers, whatever the depth of the tree.
 constexpr std::size_t kMostOpenListings = 256;
+// The date and the time texts are each built in a buffer of this many characters.
+constexpr std::size_t kTimeTextBuffer = 255;
 
 std::u16string widen(const char* bytes, std::size_t count) {
   const auto* units = reinterpret_cast<const unsigned char*>(bytes);
@@ -520,7 +523,62 @@ int dayOfYear(const SystemTime& time) {
   return kDaysBeforeMonth[(time.month - 1) % 12] + (leap && time.month > 2) + time.day - 1;
 }
 
-std::u16string localTimeText(const SystemTime& time, const char* format) {
+// The numeric conversions that date and time formats are mostly made of, rendered here: strftime
+// would cost more than all the rest of a report row. False for anything else, which is left to
+// strftime.
+bool renderNumericFormat(const char* format, const struct tm& fields, std::u16string& text) {
+  text.clear();
+  for (const char* at = format; *at; ++at) {
+    if (*at != '%') {
+      text += static_cast<unsigned char>(*at);
+      continue;
+    }
+    int value = 0;
+    int width = 2;
+    switch (*++at) {
+      case '%':
+        text += u'%';
+        continue;
+      case 'd':
+        value = fields.tm_mday;
+        break;
+      case 'm':
+        value = fields.tm_mon + 1;
+        break;
+      case 'y':
+        value = (fields.tm_year % 100 + 100) % 100;
+        break;
+      case 'Y':
+        value = fields.tm_year + 1900;
+        width = 4;
+        if (value < 1000 || value > 9999) return false;
+        break;
+      case 'H':
+        value = fields.tm_hour;
+        break;
+      case 'M':
+        value = fields.tm_min;
+        break;
+      case 'S':
+        value = fields.tm_sec;
+        break;
+      default:
+        return false;
+    }
+    if (value < 0) return false;
+    std::size_t end = text.size() + static_cast<std::size_t>(width);
+    text.resize(end);
+    for (int digit = 0; digit < width; ++digit, value /= 10) {
+      text[end - 1 - static_cast<std::size_t>(digit)] = static_cast<char16_t>(u'0' + value % 10);
+    }
+    if (value != 0) return false;
+  }
+  // strftime's buffer holds 254 characters; a longer text is its business.
+  return text.size() < kTimeTextBuffer;
+}
+
+// The text of `conversion` ("%x" or "%X"), whose format in the user's locale is `item`.
+std::u16string localTimeText(const SystemTime& time, nl_item item, const char* conversion) {
   static locale_t timeLocale = userLocale(LC_TIME_MASK);
   struct tm fields = {};
   fields.tm_year = time.year - 1900;
@@ -532,19 +590,21 @@ std::u16string localTimeText(const SystemTime& time, const char* format) {
   fields.tm_min = time.minute;
   fields.tm_sec = time.second;
   fields.tm_isdst = -1;
-  char text[255];
-  std::size_t length = strftime_l(text, sizeof text, format, &fields, timeLocale);
+  std::u16string rendered;
+  if (renderNumericFormat(nl_langinfo_l(item, timeLocale), fields, rendered)) return rendered;
+  char text[kTimeTextBuffer];
+  std::size_t length = strftime_l(text, sizeof text, conversion, &fields, timeLocale);
   return widen(text, length);
 }
 
 }  // namespace
 
 std::u16string shortDateText(const SystemTime& time) {
-  return localTimeText(time, "%x");
+  return localTimeText(time, D_FMT, "%x");
 }
 
 std::u16string timeOfDayText(const SystemTime& time) {
-  return localTimeText(time, "%X");
+  return localTimeText(time, T_FMT, "%X");
 }
 
 int currentLocalYear() {
