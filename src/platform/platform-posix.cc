@@ -566,12 +566,12 @@ bool renderNumericFormat(const char* format, const struct tm& fields, std::u16st
         return false;
     }
     if (value < 0) return false;
-    std::size_t end = text.size() + static_cast<std::size_t>(width);
-    text.resize(end);
-    for (int digit = 0; digit < width; ++digit, value /= 10) {
-      text[end - 1 - static_cast<std::size_t>(digit)] = static_cast<char16_t>(u'0' + value % 10);
+    char digits[4];
+    for (int digit = width - 1; digit >= 0; --digit, value /= 10) {
+      digits[digit] = static_cast<char>('0' + value % 10);
     }
     if (value != 0) return false;
+    for (int digit = 0; digit < width; ++digit) text += static_cast<char16_t>(digits[digit]);
   }
   // strftime's buffer holds 254 characters; a longer text is its business.
   return text.size() < kTimeTextBuffer;
