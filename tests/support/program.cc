@@ -35,7 +35,9 @@ void readAll(int outFd, int errFd, std::string& out, std::string& err) {
 
 }  // namespace
 
-bool runningAsRoot() { return geteuid() == 0; }
+bool runningAsRoot() {
+  return geteuid() == 0;
+}
 
 ProgramResult runProgram(const std::vector<std::string>& arguments, const ProgramOptions& options) {
   int outPipe[2], errPipe[2];
@@ -56,7 +58,8 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
     std::vector<char*> envp;
     for (auto& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
-    std::vector<std::string> argv = {TREEMETER_PROGRAM};
+    std::vector<std::string> argv = options.command;
+    if (argv.empty()) argv.push_back(TREEMETER_PROGRAM);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     if (!options.shellPrefix.empty()) {
       // sh -c 'prefix "$0" "$@"' program arguments...

@@ -18,6 +18,9 @@ struct ProgramOptions {
   bool unprivileged = false;
   // A shell command prefix such as "ulimit -n 64;" run before the program.
   std::string shellPrefix;
+  // The program to run and any words before its arguments (a launcher and the program it
+  // launches); the built treemeter program when empty.
+  std::vector<std::string> command;
 };
 
 // Runs the program with these arguments (program name not included).
