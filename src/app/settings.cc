@@ -65,7 +65,9 @@ std::int64_t applySizeSuffixes(std::int64_t size, std::u16string_view text) {
 
 FileTime dayCutoffFrom(std::int32_t days, FileTime now) {
   if (days <= 0) return 0;
-  FileTime span = static_cast<FileTime>(days) * kFileTimeUnitsPerDay;  // at most 2^31 days: fits
+  // Compared in days first: 2^31 days of units do not fit in 64 bits and would wrap.
+  if (static_cast<FileTime>(days) > now / kFileTimeUnitsPerDay) return 1;
+  FileTime span = static_cast<FileTime>(days) * kFileTimeUnitsPerDay;
   return span >= now ? 1 : now - span;
 }
 

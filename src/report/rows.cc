@@ -6,8 +6,9 @@
 
 bool rowPrinted = false;
 
-void printReportRow(const std::u16string& path, std::uint64_t totalBytes, std::uint64_t bytesOnDisk,
-                    std::uint64_t entryCount, FileTime latestWrite) {
+std::u16string reportRowText(const std::u16string& path, std::uint64_t totalBytes,
+                             std::uint64_t bytesOnDisk, std::uint64_t entryCount,
+                             const std::u16string& stampText) {
   std::u16string row = path;
   row += u'\t';
   row += formatSizeBinary(totalBytes);
@@ -16,9 +17,14 @@ void printReportRow(const std::u16string& path, std::uint64_t totalBytes, std::u
   row += u'\t';
   row += decimalText(entryCount);
   row += u'\t';
-  row += formatStamp(latestWrite);
+  row += stampText;
   row += u"\r\n";
-  writeText(row);
+  return row;
+}
+
+void printReportRow(const std::u16string& path, std::uint64_t totalBytes, std::uint64_t bytesOnDisk,
+                    std::uint64_t entryCount, FileTime latestWrite) {
+  writeText(reportRowText(path, totalBytes, bytesOnDisk, entryCount, formatStamp(latestWrite)));
   rowPrinted = true;
 }
 

@@ -11,7 +11,13 @@
 // when the scan printed none.
 extern bool rowPrinted;
 
-// path, total size, size on disk, entry count and latest stamp, tab-separated, ending in CR LF.
+// The row's text: path, total size, size on disk, entry count and the stamp text, tab-separated,
+// ending in CR LF. An empty stamp text still gets its column.
+std::u16string reportRowText(const std::u16string& path, std::uint64_t totalBytes,
+                             std::uint64_t bytesOnDisk, std::uint64_t entryCount,
+                             const std::u16string& stampText);
+
+// Writes the row of a folder, with the stamp text of its latest write.
 void printReportRow(const std::u16string& path, std::uint64_t totalBytes, std::uint64_t bytesOnDisk,
                     std::uint64_t entryCount, FileTime latestWrite);
 

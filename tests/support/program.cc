@@ -35,9 +35,7 @@ void readAll(int outFd, int errFd, std::string& out, std::string& err) {
 
 }  // namespace
 
-bool runningAsRoot() {
-  return geteuid() == 0;
-}
+bool runningAsRoot() { return geteuid() == 0; }
 
 ProgramResult runProgram(const std::vector<std::string>& arguments, const ProgramOptions& options) {
   int outPipe[2], errPipe[2];
@@ -87,4 +85,11 @@ std::string bannerLine() {
   localtime_r(&now, &fields);
   return "Treemeter v2.0 -- (c) " + std::to_string(fields.tm_year + 1900) +
          " the Treemeter developers. Reads folder listings only; changes nothing.\r\n";
+}
+
+std::string reportHead(const std::string& folder, const std::string& threshold,
+                       const std::string& cutoffLine) {
+  return bannerLine() + "Generating stats for: " + folder + "\r\n" +
+         "Report includes folders equal or greater than " + threshold + "\r\n" + cutoffLine +
+         "\r\n" + "path\ttotal size\tsize on disk\tfile count\tlatest file stamp\r\n";
 }

@@ -30,5 +30,10 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
 // The bytes of the banner line the program prints first, for the current year.
 std::string bannerLine();
 
+// What a run with a valid command line prints before its rows: the banner, the three settings
+// lines and the header. `cutoffLine` is the third settings line without its line end.
+std::string reportHead(const std::string& folder, const std::string& threshold,
+                       const std::string& cutoffLine = "No time filter specified");
+
 // True when the tests run with root's privileges.
 bool runningAsRoot();

@@ -1,0 +1,32 @@
+# Installs the build into a scratch prefix and checks what a user gets: the program where the
+# shell finds it, running, and the compressed manual page where man looks, rendering without a
+# warning. Given: BUILD_DIR, PREFIX, PROGRAM and MANUAL_PAGE (both relative to PREFIX), and GROFF
+# (empty when groff is not installed; the page is then only checked for presence).
+
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE status OUTPUT_QUIET)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${status}")
+endif()
+
+foreach(file IN ITEMS "${PROGRAM}" "${MANUAL_PAGE}")
+  if(NOT EXISTS "${PREFIX}/${file}")
+    message(FATAL_ERROR "not installed: ${file}")
+  endif()
+endforeach()
+
+# Without arguments the program prints its usage text (CMake drops the carriage returns).
+execute_process(COMMAND "${PREFIX}/${PROGRAM}" RESULT_VARIABLE status OUTPUT_VARIABLE output)
+if(NOT status EQUAL 0 OR NOT output MATCHES "\nUsage: ")
+  message(FATAL_ERROR "the installed program does not print its usage text (status ${status})")
+endif()
+
+if(GROFF)
+  execute_process(COMMAND gzip -dc "${PREFIX}/${MANUAL_PAGE}"
+                  COMMAND "${GROFF}" -man -Tutf8 -ww -z
+                  RESULTS_VARIABLE statuses ERROR_VARIABLE warnings)
+  if(NOT statuses STREQUAL "0;0" OR NOT warnings STREQUAL "")
+    message(FATAL_ERROR "the manual page does not render cleanly (${statuses}):\n${warnings}")
+  endif()
+endif()
