@@ -251,6 +251,23 @@ TEST_F(WindowsBuildTest, MissingFolderGivesTheSystemCodeAndMessage) {
             missing + "\t0.000 MB\t0.000 MiB\t0\t1/1/1601 12:00:00 AM\r\n");
 }
 
+TEST_F(WindowsBuildTest, DriveRootListsNoDotEntries) {
+  // Wine's drive C: is the prefix's drive_c folder. Like a Windows volume root, and unlike the
+  // folder on Linux, its listing holds no "." and "..": two entries fewer, the same bytes.
+  std::string linuxOut = runProgram({"no", "0", "0", "1", winePrefix + "/drive_c"}).out;
+  std::string windowsOut = runWindows({"no", "0", "0", "1", "C:\\"}).out;
+  std::vector<std::string> linuxRows = readReport(linuxOut, false, false).rows;
+  std::vector<std::string> windowsRows = readReport(windowsOut, true, false).rows;
+  ASSERT_EQ(linuxRows.size(), 1u) << linuxOut;
+  ASSERT_EQ(windowsRows.size(), 1u) << windowsOut;
+  std::vector<std::string> linuxColumns = splitColumns(linuxRows[0]);
+  std::vector<std::string> windowsColumns = splitColumns(windowsRows[0]);
+  EXPECT_EQ(windowsColumns[0], "C:\\");
+  EXPECT_EQ(windowsColumns[1], linuxColumns[1]);
+  EXPECT_EQ(windowsColumns[2], linuxColumns[2]);
+  EXPECT_EQ(std::stoull(windowsColumns[3]) + 2, std::stoull(linuxColumns[3]));
+}
+
 TEST_F(WindowsBuildTest, UsageTextIsTheLinuxBuilds) {
   for (const auto& arguments : std::vector<std::vector<std::string>>{
            {}, {"yes", "1MB", "0", "0"}, {"yes", "-1", "0", "0", "Z:\\"}}) {
