@@ -23,7 +23,8 @@ const PathStyle& nativePathStyle();
 // The folder argument, as the command line delivers it, in the form the scan lists it: one quote
 // removed at each end, and on Windows doubled backslashes collapsed and the extended-length
 // prefix added.
-std::u16string toExtendedPath(const char16_t* folderArg, const PathStyle& style = nativePathStyle());
+std::u16string toExtendedPath(const char16_t* folderArg,
+                              const PathStyle& style = nativePathStyle());
 
 // The path as the user sees it, without the extended-length prefix; empty for null.
 std::u16string toDisplayPath(const char16_t* path, const PathStyle& style = nativePathStyle());

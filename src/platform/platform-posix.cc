@@ -28,7 +28,9 @@ std::u16string widen(const char* bytes, std::size_t count) {
   return std::u16string(units, units + count);
 }
 
-std::u16string widen(const char* text) { return widen(text, strlen(text)); }
+std::u16string widen(const char* text) {
+  return widen(text, strlen(text));
+}
 
 std::string narrow(const std::u16string& text) {
   std::string bytes;
@@ -67,8 +69,8 @@ struct FolderListing {
   // The folder's name in its parent, or its whole path for the top of the tree.
   std::string nativeName;
   FolderIdentity identity;
-  int descriptor = -1;  // open while >= 0
-  DIR* directory = nullptr;  // still being read while not null
+  int descriptor = -1;            // open while >= 0
+  DIR* directory = nullptr;       // still being read while not null
   std::vector<SavedEntry> saved;  // what is left to yield once the descriptor was given up
   std::size_t nextSaved = 0;
   // The folder entry yielded last: the one a child listing opens.
@@ -297,7 +299,9 @@ void closeFolderListing(FolderListing* listing) {
   delete listing;
 }
 
-bool usesWindowsPathForms() { return false; }
+bool usesWindowsPathForms() {
+  return false;
+}
 
 FileTime currentFileTime() {
   struct timespec now;
@@ -354,9 +358,13 @@ std::u16string localTimeText(const SystemTime& time, const char* format) {
 
 }  // namespace
 
-std::u16string shortDateText(const SystemTime& time) { return localTimeText(time, "%x"); }
+std::u16string shortDateText(const SystemTime& time) {
+  return localTimeText(time, "%x");
+}
 
-std::u16string timeOfDayText(const SystemTime& time) { return localTimeText(time, "%X"); }
+std::u16string timeOfDayText(const SystemTime& time) {
+  return localTimeText(time, "%X");
+}
 
 int currentLocalYear() {
   time_t now = time(nullptr);

@@ -27,7 +27,7 @@ struct FindEntry {
 // The broken-down local calendar time of an instant, fed only to the date and time texts.
 struct SystemTime {
   int year = 0;
-  int month = 0;  // 1 to 12
+  int month = 0;      // 1 to 12
   int dayOfWeek = 0;  // 0 is Sunday
   int day = 0;
   int hour = 0;

@@ -9,7 +9,9 @@ namespace {
 constexpr int kSignificantDigits = 17;
 constexpr int kDecimals = 3;
 
-std::u16string widenAscii(std::string_view text) { return std::u16string(text.begin(), text.end()); }
+std::u16string widenAscii(std::string_view text) {
+  return std::u16string(text.begin(), text.end());
+}
 
 // The decimal digit of `digits` x 10^exponent (digits read as d.ddd...) that stands at 10^place.
 int digitAt(const std::string& digits, int exponent, int place) {
@@ -28,9 +30,15 @@ void appendSignedDecimal(std::u16string& out, std::int64_t value) {
 
 }  // namespace
 
-FormatArgument textArgument(std::u16string_view text) { return {text, 0, 0.0}; }
-FormatArgument numberArgument(std::int64_t number) { return {{}, number, 0.0}; }
-FormatArgument realArgument(double real) { return {{}, 0, real}; }
+FormatArgument textArgument(std::u16string_view text) {
+  return {text, 0, 0.0};
+}
+FormatArgument numberArgument(std::int64_t number) {
+  return {{}, number, 0.0};
+}
+FormatArgument realArgument(double real) {
+  return {{}, 0, real};
+}
 
 std::u16string decimalText(std::uint64_t value) {
   char digits[24];
@@ -116,7 +124,9 @@ std::u16string formatSizeDecimal(std::uint64_t bytes) {
   constexpr std::uint64_t kGiga = 1000000000ULL;
   constexpr std::uint64_t kTera = 1000000000000ULL;
   std::uint64_t divisor = bytes >= kTera ? kTera : bytes < kGiga ? kMega : kGiga;
-  const char16_t* format = bytes >= kTera ? u"%1.3f TiB" : bytes < kGiga ? u"%1.3f MiB" : u"%1.3f GiB";
+  const char16_t* format = bytes >= kTera  ? u"%1.3f TiB"
+                           : bytes < kGiga ? u"%1.3f MiB"
+                                           : u"%1.3f GiB";
   double amount = static_cast<double>(bytes / divisor) +
                   static_cast<double>(bytes % divisor) / static_cast<double>(divisor);
   return formatText(format, {realArgument(amount)});

@@ -26,7 +26,8 @@ FormatArgument realArgument(double real);
 // Formats by the printf conventions the report needs: "%s" takes a text, "%d" a number in
 // decimal, "%1.3f" a real with three decimals (see renderThreeDecimals), "%%" a percent sign.
 // Arguments are taken in order; a missing one formats as empty or zero.
-std::u16string formatText(std::u16string_view format, std::initializer_list<FormatArgument> arguments);
+std::u16string formatText(std::u16string_view format,
+                          std::initializer_list<FormatArgument> arguments);
 
 // The real with three digits after the point, rounded half up from its 17-significant-digit form,
 // so that 0.0115 gives 0.012 where the C library would give 0.011.

@@ -15,10 +15,10 @@ void check(bool ok, const std::string& what) {
 
 }  // namespace
 
-std::string makeTemporaryFolder() {
-  char pattern[] = "/tmp/treemeter-test-XXXXXX";
-  check(mkdtemp(pattern) != nullptr, "make a temporary folder");
-  check(chmod(pattern, 0755) == 0, "open the temporary folder to all");
+std::string makeTemporaryFolder(const std::string& base) {
+  std::string pattern = base + "/treemeter-test-XXXXXX";
+  check(mkdtemp(pattern.data()) != nullptr, "make a temporary folder");
+  check(chmod(pattern.c_str(), 0755) == 0, "open the temporary folder to all");
   return pattern;
 }
 
@@ -28,7 +28,9 @@ void removeTree(const std::string& path) {
   check(std::system(command.c_str()) == 0, "remove " + path);
 }
 
-void makeFolder(const std::string& path) { check(mkdir(path.c_str(), 0755) == 0, "mkdir " + path); }
+void makeFolder(const std::string& path) {
+  check(mkdir(path.c_str(), 0755) == 0, "mkdir " + path);
+}
 
 void makeFile(const std::string& path, std::int64_t size, std::int64_t modifiedSeconds) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-// A fresh, empty temporary folder readable by everyone; removed with its contents by
-// removeTree.
-std::string makeTemporaryFolder();
+// A fresh, empty temporary folder readable by everyone, below `base`; removed with its contents
+// by removeTree.
+std::string makeTemporaryFolder(const std::string& base = "/tmp");
 void removeTree(const std::string& path);
 
 void makeFolder(const std::string& path);
