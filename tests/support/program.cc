@@ -51,8 +51,9 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
     if (options.unprivileged && geteuid() == 0) {
       if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
     }
-    std::vector<std::string> environment = {"TZ=UTC", "LC_ALL=C", "PATH=/usr/bin:/bin"};
-    environment.insert(environment.end(), options.environment.begin(), options.environment.end());
+    // The first entry of a name is the one programs see, so the extra entries come first.
+    std::vector<std::string> environment = options.environment;
+    environment.insert(environment.end(), {"TZ=UTC", "LC_ALL=C", "PATH=/usr/bin:/bin"});
     std::vector<char*> envp;
     for (auto& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);

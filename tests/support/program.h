@@ -11,7 +11,8 @@ struct ProgramResult {
 };
 
 struct ProgramOptions {
-  // Extra environment entries ("NAME=value"), on top of TZ=UTC and LC_ALL=C.
+  // Extra environment entries ("NAME=value"), on top of TZ=UTC and LC_ALL=C, which they
+  // override.
   std::vector<std::string> environment;
   // When the tests run as root, run the program as an unprivileged user so that permissions
   // stop listings as they would for anyone else.

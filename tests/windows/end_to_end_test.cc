@@ -161,11 +161,12 @@ class WindowsBuildTest : public ::testing::Test {
     if (!top.empty()) removeTree(top);
   }
 
-  ProgramResult runWindows(const std::vector<std::string>& arguments) {
+  ProgramResult runWindows(const std::vector<std::string>& arguments,
+                           const std::string& locale = "C") {
     ProgramOptions options;
     options.command = {wineProgram(), windowsProgram};
     options.environment = {"WINEPREFIX=" + winePrefix, "WINEDEBUG=-all",
-                           "HOME=" + environmentValue("HOME")};
+                           "HOME=" + environmentValue("HOME"), "LC_ALL=" + locale};
     ProgramResult result = runProgram(arguments, options);
     EXPECT_EQ(result.exitStatus, 0);
     checkLineEnds(result.out);
@@ -266,6 +267,19 @@ TEST_F(WindowsBuildTest, DriveRootListsNoDotEntries) {
   EXPECT_EQ(windowsColumns[1], linuxColumns[1]);
   EXPECT_EQ(windowsColumns[2], linuxColumns[2]);
   EXPECT_EQ(std::stoull(windowsColumns[3]) + 2, std::stoull(linuxColumns[3]));
+}
+
+TEST_F(WindowsBuildTest, NamesAreWrittenOneByteEachUnit) {
+  // In a UTF-8 locale wine reads the names as UTF-8: U+00E9 is written as its one byte, U+03A9
+  // as "?".
+  makeFolder(top + "/caf\xc3\xa9");
+  makeFile(top + "/caf\xc3\xa9/f", 1, kStampA);
+  makeFolder(top + "/\xce\xa9");
+  makeFile(top + "/\xce\xa9/f", 1, kStampA);
+  std::string out = runWindows({"no", "0", "0", "0", windowsPath(top)}, "C.UTF-8").out;
+  std::string rowEnd = "\t0.000 MB\t0.004 MiB\t3\t11/14/2023 10:13:20 PM\r\n";
+  EXPECT_NE(out.find(windowsPath(top) + "\\caf\xe9" + rowEnd), std::string::npos) << out;
+  EXPECT_NE(out.find(windowsPath(top) + "\\?" + rowEnd), std::string::npos) << out;
 }
 
 TEST_F(WindowsBuildTest, UsageTextIsTheLinuxBuilds) {
