@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,11 @@ std::string wineProgram() {
   return wine.empty() ? "/usr/lib/wine/wine64" : wine;
 }
 
+std::string wineServer() {
+  std::string wine = wineProgram();
+  return wine.substr(0, wine.rfind('/') + 1) + "wineserver";
+}
+
 // Runs a shell command in the wine prefix with all its output discarded; its exit status.
 int runInWinePrefix(const std::string& command) {
   std::string line = "WINEPREFIX='" + environmentValue("WINEPREFIX") + "' WINEDEBUG=-all " +
@@ -135,14 +141,14 @@ class WindowsBuildTest : public ::testing::Test {
   // when it is new, which is slow); the last test ends them all.
   static void SetUpTestSuite() {
     if (!windowsBuildGiven()) return;
-    runInWinePrefix("mkdir -p \"$WINEPREFIX\" && /usr/lib/wine/wineserver -w");
-    EXPECT_EQ(runInWinePrefix("/usr/lib/wine/wineserver -p"), 0);
+    runInWinePrefix("mkdir -p \"$WINEPREFIX\" && " + wineServer() + " -w");
+    EXPECT_EQ(runInWinePrefix(wineServer() + " -p"), 0);
     EXPECT_EQ(
         runInWinePrefix(wineProgram() + " '" + environmentValue("TREEMETER_WINDOWS_PROGRAM") + "'"),
         0);
   }
   static void TearDownTestSuite() {
-    if (windowsBuildGiven()) runInWinePrefix("/usr/lib/wine/wineserver -k");
+    if (windowsBuildGiven()) runInWinePrefix(wineServer() + " -k");
   }
   static bool windowsBuildGiven() {
     return !environmentValue("TREEMETER_WINDOWS_PROGRAM").empty() &&
@@ -153,7 +159,10 @@ class WindowsBuildTest : public ::testing::Test {
     if (!windowsBuildGiven()) {
       GTEST_SKIP() << "TREEMETER_WINDOWS_PROGRAM and WINEPREFIX are not both set";
     }
-    windowsProgram = environmentValue("TREEMETER_WINDOWS_PROGRAM");
+    char* program = realpath(environmentValue("TREEMETER_WINDOWS_PROGRAM").c_str(), nullptr);
+    ASSERT_NE(program, nullptr) << "no program at TREEMETER_WINDOWS_PROGRAM";
+    windowsProgram = program;
+    free(program);
     winePrefix = environmentValue("WINEPREFIX");
     top = makeTemporaryFolder();
   }
@@ -161,16 +170,24 @@ class WindowsBuildTest : public ::testing::Test {
     if (!top.empty()) removeTree(top);
   }
 
-  ProgramResult runWindows(const std::vector<std::string>& arguments,
-                           const std::string& locale = "C") {
+  // Runs `words` (a Windows program and its arguments) under wine.
+  ProgramResult runUnderWine(const std::vector<std::string>& words,
+                             const std::string& locale = "C") {
     ProgramOptions options;
-    options.command = {wineProgram(), windowsProgram};
+    options.command = {wineProgram()};
     options.environment = {"WINEPREFIX=" + winePrefix, "WINEDEBUG=-all",
                            "HOME=" + environmentValue("HOME"), "LC_ALL=" + locale};
-    ProgramResult result = runProgram(arguments, options);
+    ProgramResult result = runProgram(words, options);
     EXPECT_EQ(result.exitStatus, 0);
     checkLineEnds(result.out);
     return result;
+  }
+
+  ProgramResult runWindows(const std::vector<std::string>& arguments,
+                           const std::string& locale = "C") {
+    std::vector<std::string> words = {windowsProgram};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    return runUnderWine(words, locale);
   }
 
   // Runs both builds with the same settings on the folder `linuxFolder` and compares the reports.
@@ -179,11 +196,11 @@ class WindowsBuildTest : public ::testing::Test {
     linuxArguments.push_back(linuxFolder);
     std::vector<std::string> windowsArguments = settings;
     windowsArguments.push_back(windowsPath(linuxFolder));
-    ProgramResult linux = runProgram(linuxArguments);
+    ProgramResult linuxRun = runProgram(linuxArguments);
     ProgramResult windows = runWindows(windowsArguments);
-    Report expected = readReport(linux.out, false, true);
+    Report expected = readReport(linuxRun.out, false, true);
     Report actual = readReport(windows.out, true, false);
-    EXPECT_FALSE(expected.rows.empty()) << linux.out;
+    EXPECT_FALSE(expected.rows.empty()) << linuxRun.out;
     EXPECT_EQ(actual.rows, expected.rows) << windows.out;
     EXPECT_EQ(actual.errorPaths, expected.errorPaths) << windows.out;
     for (const std::string& path : actual.errorPaths) {
@@ -227,15 +244,22 @@ TEST_F(WindowsBuildTest, SameRowsAsTheLinuxBuild) {
 }
 
 TEST_F(WindowsBuildTest, TrailingQuoteOfAQuotedFolderIsDropped) {
-  // What the command line delivers when a user types "Z:\dir\": the backslash makes the closing
-  // quote literal.
+  // A user types the quoted folder "Z:\dir\"; the backslash makes the closing quote literal, so
+  // the platform's splitting of the command line delivers Z:\dir". Both ways: that argument as
+  // delivered, and the line as typed, from a batch file that cmd runs.
   makeTree();
-  ProgramResult linux = runProgram({"no", "0", "0", "0", top});
-  ProgramResult windows = runWindows({"no", "0", "0", "0", windowsPath(top) + "\""});
-  EXPECT_NE(windows.out.find("Generating stats for: " + windowsPath(top) + "\"\r\n"),
-            std::string::npos)
-      << windows.out;
-  EXPECT_EQ(readReport(windows.out, true, false).rows, readReport(linux.out, false, true).rows);
+  std::string script = top + "/typed.bat";
+  std::ofstream(script) << "@" << windowsPath(windowsProgram) << " no 0 0 0 \"" << windowsPath(top)
+                        << "\\\"\r\n";
+  ProgramResult linuxRun = runProgram({"no", "0", "0", "0", top});
+  for (const ProgramResult& windows : {runWindows({"no", "0", "0", "0", windowsPath(top) + "\""}),
+                                       runUnderWine({"cmd", "/c", windowsPath(script)})}) {
+    EXPECT_NE(windows.out.find("Generating stats for: " + windowsPath(top) + "\"\r\n"),
+              std::string::npos)
+        << windows.out;
+    EXPECT_EQ(readReport(windows.out, true, false).rows,
+              readReport(linuxRun.out, false, true).rows);
+  }
 }
 
 TEST_F(WindowsBuildTest, MissingFolderGivesTheSystemCodeAndMessage) {
