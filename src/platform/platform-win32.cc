@@ -76,7 +76,9 @@ bool lookUpIdentity(const std::u16string& folderPath, FolderIdentity& identity) 
 
 struct FolderListing {
   FolderListing* parent = nullptr;
-  std::u16string path;
+  // The folder's path is this much of the path of any folder below it: kept as a length, so that
+  // deep trees do not hold a copy of every ancestor's path.
+  std::size_t pathLength = 0;
   HANDLE find = INVALID_HANDLE_VALUE;
   // Whether the entry yielded last is a reparse point: the one a child listing opens.
   bool currentIsReparsePoint = false;
@@ -88,9 +90,10 @@ struct FolderListing {
 
 namespace {
 
-const FolderIdentity* identityOf(FolderListing* listing) {
+const FolderIdentity* identityOf(FolderListing* listing, const std::u16string& pathBelow) {
   if (!listing->identityLookedUp) {
-    listing->identityKnown = lookUpIdentity(listing->path, listing->identity);
+    listing->identityKnown =
+        lookUpIdentity(pathBelow.substr(0, listing->pathLength), listing->identity);
     listing->identityLookedUp = true;
   }
   return listing->identityKnown ? &listing->identity : nullptr;
@@ -101,7 +104,7 @@ bool leadsBackUp(const std::u16string& folderPath, FolderListing* parent) {
   FolderIdentity target;
   if (!lookUpIdentity(folderPath, target)) return false;
   for (FolderListing* folder = parent; folder; folder = folder->parent) {
-    const FolderIdentity* identity = identityOf(folder);
+    const FolderIdentity* identity = identityOf(folder, folderPath);
     if (identity && sameFolder(*identity, target)) return true;
   }
   return false;
@@ -126,7 +129,7 @@ bool openFolderListing(const std::u16string& folderPath, FolderListing* parent,
   }
   listing = new FolderListing;
   listing->parent = parent;
-  listing->path = folderPath;
+  listing->pathLength = folderPath.size();
   listing->find = find;
   describeEntry(data, first);
   listing->currentIsReparsePoint = first.attributes & kReparsePointAttribute;
