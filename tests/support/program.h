@@ -8,6 +8,8 @@ struct ProgramResult {
   std::string out;
   std::string err;
   int exitStatus = -1;  // -1 when the program did not exit normally
+  int signal = 0;  // the signal that ended the program, if one did
+  bool timedOut = false;  // killed after ProgramOptions::timeoutSeconds
 };
 
 struct ProgramOptions {
@@ -18,6 +20,14 @@ struct ProgramOptions {
   bool unprivileged = false;
   // A shell command prefix such as "ulimit -n 64;" run before the program.
   std::string shellPrefix;
+  // When not empty, standard output goes to this file (such as "/dev/full") instead of the pipe
+  // the test reads.
+  std::string standardOutputPath;
+  // When 0 or more, the test reads this many bytes of standard output and then closes its end of
+  // the pipe, as a reader that goes away does.
+  long closeOutputAfterBytes = -1;
+  // When more than 0, the program is killed if it runs longer than this.
+  int timeoutSeconds = 0;
 };
 
 // Runs the program with these arguments (program name not included).
