@@ -4,6 +4,7 @@
 // well-formed report.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,11 @@ struct BadCommandLine {
   std::vector<std::string> arguments;  // "TREE" stands for a small tree's folder
   Expect expect;
 };
+
+// Names the case in the test's output instead of its bytes.
+void PrintTo(const BadCommandLine& commandLine, std::ostream* out) {
+  *out << commandLine.name;
+}
 
 const std::string kLongText(10000, 'y');
 const std::string kManyNines(5000, '9');

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ struct SystemTree {
   const char* name;
   std::vector<std::string> arguments;
 };
+
+void PrintTo(const SystemTree& tree, std::ostream* out) {
+  *out << tree.name;
+}
 
 class SystemTrees : public testing::TestWithParam<SystemTree> {};
 
