@@ -67,6 +67,9 @@ void checkJoin(const std::u16string& folder, const std::u16string& name, const P
     require(endsWith(folder, separator) || beginsWith(tail, separator),
             "a separator between folder and name", joined);
   }
+  if (endsWith(folder, separator)) {
+    require(tail.size() <= name.size(), "no separator added after the folder's own", joined);
+  }
 }
 
 void checkWindowsForms(const std::u16string& argument) {
