@@ -39,10 +39,16 @@ std::string narrow(const std::u16string& text) {
   return bytes;
 }
 
+// Stamps before 1601 are 0; stamps past the last instant a FileTime holds as a time (top bit
+// clear), which some file systems accept, are that instant.
 FileTime toFileTime(const struct timespec& time) {
+  constexpr FileTime kLatest = 0x7FFFFFFFFFFFFFFFULL;
+  constexpr std::int64_t kLatestSecond = kLatest / kUnitsPerSecond - kSecondsFrom1601To1970;
   if (time.tv_sec < -kSecondsFrom1601To1970) return 0;
-  return static_cast<FileTime>(time.tv_sec + kSecondsFrom1601To1970) * kUnitsPerSecond +
-         static_cast<FileTime>(time.tv_nsec / 100);
+  if (time.tv_sec > kLatestSecond) return kLatest;
+  FileTime units = static_cast<FileTime>(time.tv_sec + kSecondsFrom1601To1970) * kUnitsPerSecond +
+                   static_cast<FileTime>(time.tv_nsec / 100);
+  return units < kLatest ? units : kLatest;
 }
 
 // Which file a folder entry leads to, so that a loop through links is recognised.
@@ -182,12 +188,13 @@ bool freeDescriptor(const FolderListing* keep) {
 }
 
 // Opens a folder relative to `base` (or the current folder), setting listings aside while the
-// process is short of descriptors; -1 with errno on failure.
-int openFolder(int base, const char* name, const FolderListing* keep) {
+// process is short of descriptors; -1 with errno on failure. `extraFlags` is O_NOFOLLOW for a
+// folder that was no link when it was listed.
+int openFolder(int base, const char* name, const FolderListing* keep, int extraFlags = 0) {
   while (openListings.size() >= kMostOpenListings && freeDescriptor(keep)) {
   }
   for (;;) {
-    int descriptor = openat(base, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int descriptor = openat(base, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | extraFlags);
     if (descriptor >= 0) return descriptor;
     if ((errno != EMFILE && errno != ENFILE) || !freeDescriptor(keep)) return -1;
   }
@@ -250,7 +257,10 @@ int openListingDescriptor(const std::u16string& folderPath, FolderListing* paren
   if (parent->descriptor < 0 && !reopenListing(parent, errorCode)) return -1;
   listing->nativeName = parent->currentName;
   listing->identity = parent->currentIdentity;
-  int descriptor = openFolder(parent->descriptor, listing->nativeName.c_str(), parent);
+  // A folder replaced by a link since it was listed is not followed: a scan that follows no links
+  // would otherwise leave the tree. It fails with ELOOP, like any folder that cannot be listed.
+  int noFollow = parent->currentIsReparsePoint ? 0 : O_NOFOLLOW;
+  int descriptor = openFolder(parent->descriptor, listing->nativeName.c_str(), parent, noFollow);
   errorCode = errno;
   return descriptor;
 }

@@ -48,6 +48,12 @@ std::u16string decimalText(std::uint64_t value) {
 
 std::u16string renderThreeDecimals(double value) {
   std::u16string out;
+  if (!std::isfinite(value)) {
+    // As the C library writes them; no size is ever one of these.
+    if (std::signbit(value)) out += u'-';
+    out += std::isnan(value) ? u"nan" : u"inf";
+    return out;
+  }
   if (std::signbit(value) && value != 0.0) out += u'-';
   char buffer[64];
   // Scientific form with 16 digits after the point: 17 significant digits, rounded to nearest.

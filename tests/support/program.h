@@ -8,6 +8,8 @@ struct ProgramResult {
   std::string out;
   std::string err;
   int exitStatus = -1;  // -1 when the program did not exit normally
+  int signal = 0;  // the signal that ended the program, if one did
+  bool timedOut = false;  // killed after ProgramOptions::timeoutSeconds
 };
 
 struct ProgramOptions {
@@ -22,6 +24,14 @@ struct ProgramOptions {
   // The program to run and any words before its arguments (a launcher and the program it
   // launches); the built treemeter program when empty.
   std::vector<std::string> command;
+  // When not empty, standard output goes to this file (such as "/dev/full") instead of the pipe
+  // the test reads.
+  std::string standardOutputPath;
+  // When 0 or more, the test reads this many bytes of standard output and then closes its end of
+  // the pipe, as a reader that goes away does.
+  long closeOutputAfterBytes = -1;
+  // When more than 0, the program is killed if it runs longer than this.
+  int timeoutSeconds = 0;
 };
 
 // Runs the program with these arguments (program name not included).
