@@ -38,14 +38,17 @@ std::int64_t readNumber(std::u16string_view text, std::int64_t lowest, std::int6
   bool negative = false;
   if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
   // Accumulate towards the bound on the number's own side so that the bound itself is reachable.
+  // A step stays within the bound when the value is short of the bound's tenth, or equals it and
+  // the digit does not pass the bound's last digit.
+  const std::int64_t bound = negative ? lowest : highest;
+  const std::int64_t boundTenth = bound / 10;
+  const int boundLastDigit = static_cast<int>(negative ? -(bound % 10) : bound % 10);
   std::int64_t value = 0;
   for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
     int digit = text[i] - u'0';
-    if (negative) {
-      value = value < (lowest + digit) / 10 ? lowest : value * 10 - digit;
-    } else {
-      value = value > (highest - digit) / 10 ? highest : value * 10 + digit;
-    }
+    bool withinBound = negative ? value > boundTenth : value < boundTenth;
+    if (!withinBound && (value != boundTenth || digit > boundLastDigit)) return bound;
+    value = negative ? value * 10 - digit : value * 10 + digit;
   }
   return value;
 }

@@ -53,10 +53,16 @@ std::string narrow(const std::u16string& text) {
   return bytes;
 }
 
+// Stamps before 1601 are 0; stamps past the last instant a FileTime holds as a time (top bit
+// clear), which some file systems accept, are that instant.
 FileTime toFileTime(std::int64_t seconds, std::uint32_t nanoseconds) {
+  constexpr FileTime kLatest = 0x7FFFFFFFFFFFFFFFULL;
+  constexpr std::int64_t kLatestSecond = kLatest / kUnitsPerSecond - kSecondsFrom1601To1970;
   if (seconds < -kSecondsFrom1601To1970) return 0;
-  return static_cast<FileTime>(seconds + kSecondsFrom1601To1970) * kUnitsPerSecond +
-         static_cast<FileTime>(nanoseconds / 100);
+  if (seconds > kLatestSecond) return kLatest;
+  FileTime units = static_cast<FileTime>(seconds + kSecondsFrom1601To1970) * kUnitsPerSecond +
+                   static_cast<FileTime>(nanoseconds / 100);
+  return units < kLatest ? units : kLatest;
 }
 
 FileTime toFileTime(const struct timespec& time) {
@@ -365,12 +371,13 @@ bool freeDescriptor(const FolderListing* keep) {
 }
 
 // Opens a folder relative to `base` (or the current folder), setting listings aside while the
-// process is short of descriptors; -1 with errno on failure.
-int openFolder(int base, const char* name, const FolderListing* keep) {
+// process is short of descriptors; -1 with errno on failure. `extraFlags` is O_NOFOLLOW for a
+// folder that was no link when it was listed.
+int openFolder(int base, const char* name, const FolderListing* keep, int extraFlags = 0) {
   while (openListings.size() >= kMostOpenListings && freeDescriptor(keep)) {
   }
   for (;;) {
-    int descriptor = openat(base, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int descriptor = openat(base, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | extraFlags);
     if (descriptor >= 0) return descriptor;
     if ((errno != EMFILE && errno != ENFILE) || !freeDescriptor(keep)) return -1;
   }
@@ -432,7 +439,10 @@ int openListingDescriptor(const std::u16string& folderPath, FolderListing* paren
   listing->identity = parent->currentIdentity;
   keepUnreadRest(parent->reader);
   if (parent->descriptor < 0 && !reopenListing(parent, errorCode)) return -1;
-  int descriptor = openFolder(parent->descriptor, listing->nativeName.c_str(), parent);
+  // A folder replaced by a link since it was listed is not followed: a scan that follows no links
+  // would otherwise leave the tree. It fails with ELOOP, like any folder that cannot be listed.
+  int noFollow = parent->currentIsReparsePoint ? 0 : O_NOFOLLOW;
+  int descriptor = openFolder(parent->descriptor, listing->nativeName.c_str(), parent, noFollow);
   errorCode = errno;
   return descriptor;
 }

@@ -56,6 +56,12 @@ std::u16string decimalText(std::uint64_t value) {
 }
 
 void appendThreeDecimals(std::u16string& out, double value) {
+  if (!std::isfinite(value)) {
+    // As the C library writes them; no size is ever one of these.
+    if (std::signbit(value)) out += u'-';
+    out += std::isnan(value) ? u"nan" : u"inf";
+    return;
+  }
   if (std::signbit(value) && value != 0.0) out += u'-';
   char text[64];
   // Scientific form with 16 digits after the point: 17 significant digits, rounded to nearest.
@@ -63,10 +69,6 @@ void appendThreeDecimals(std::u16string& out, double value) {
                                 std::chars_format::scientific, kSignificantDigits - 1)
                       .ptr;
   const char* exponentMark = std::find(text, textEnd, 'e');
-  if (exponentMark == textEnd) {  // not a finite number
-    appendAscii(out, text, textEnd);
-    return;
-  }
   char digits[kSignificantDigits];
   digits[0] = text[0];
   std::copy(text + 2, text + 1 + kSignificantDigits, digits + 1);

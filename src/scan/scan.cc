@@ -1,5 +1,6 @@
 #include "scan/scan.h"
 
+#include <limits>
 #include <vector>
 
 #include "paths/paths.h"
@@ -27,9 +28,20 @@ bool hasAttribute(const FindEntry& entry, std::uint32_t attribute) {
   return (entry.attributes & attribute) != 0;
 }
 
+// Totals stop at the bounds of their 64-bit range rather than wrap: only a file system that
+// reports absurd sizes (sparse files of exabytes, a misbehaving network share) gets there, and a
+// wrapped total would show as a small or negative size.
+std::int64_t addSaturating(std::int64_t total, std::int64_t amount) {
+  constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
+  constexpr std::int64_t kSmallest = std::numeric_limits<std::int64_t>::min();
+  if (amount > 0 && total > kLargest - amount) return kLargest;
+  if (amount < 0 && total < kSmallest - amount) return kSmallest;
+  return total + amount;
+}
+
 std::int64_t roundUpToCluster(std::int64_t size) {
   std::int64_t remainder = size % ClusterBytes;
-  return remainder > 0 ? size - remainder + ClusterBytes : size;
+  return remainder > 0 ? addSaturating(size, ClusterBytes - remainder) : size;
 }
 
 void takeLaterStamp(FileTime& latest, FileTime candidate) {
@@ -45,8 +57,8 @@ void countEntry(const FindEntry& entry, const ScanRules& rules, FolderTotals& to
   bool sizeCounts = rules.processReparsePoints || !hasAttribute(entry, kReparsePointAttribute);
   if (inTime && sizeCounts) {
     auto size = static_cast<std::int64_t>(entry.size);
-    totals.totalBytes += size;
-    totals.bytesOnDisk += roundUpToCluster(size);
+    totals.totalBytes = addSaturating(totals.totalBytes, size);
+    totals.bytesOnDisk = addSaturating(totals.bytesOnDisk, roundUpToCluster(size));
   }
 }
 
@@ -57,9 +69,9 @@ bool shouldDescend(const FindEntry& entry, const ScanRules& rules) {
 
 void mergeTotals(FolderTotals& into, const FolderTotals& child) {
   takeLaterStamp(into.latestWrite, child.latestWrite);
-  into.totalBytes += child.totalBytes;
+  into.totalBytes = addSaturating(into.totalBytes, child.totalBytes);
   into.entryCount += child.entryCount;
-  into.bytesOnDisk += child.bytesOnDisk;
+  into.bytesOnDisk = addSaturating(into.bytesOnDisk, child.bytesOnDisk);
 }
 
 // Enters the folder whose path `path` holds: raises the depth and opens its listing, leaving its

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,31 +14,50 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
-void readAll(int outFd, int errFd, std::string& out, std::string& err) {
+// Reads both pipes to their end. Standard output is closed early after `outputLimit` bytes when
+// that is 0 or more; false when `deadline` (a CLOCK_MONOTONIC second, 0 for none) passes first.
+bool readAll(int outFd, int errFd, std::string& out, std::string& err, long outputLimit,
+             time_t deadline) {
   struct pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   int open = 2;
   char buffer[65536];
+  auto closeOne = [&](int i) {
+    close(fds[i].fd);
+    fds[i].fd = -1;
+    --open;
+  };
+  if (outputLimit == 0) closeOne(0);
   while (open > 0) {
-    if (poll(fds, 2, -1) < 0) continue;
+    int waitMs = -1;
+    if (deadline > 0) {
+      struct timespec now;
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      if (now.tv_sec >= deadline) {
+        for (int i = 0; i < 2; ++i) {
+          if (fds[i].fd >= 0) closeOne(i);
+        }
+        return false;
+      }
+      waitMs = static_cast<int>(deadline - now.tv_sec) * 1000;
+    }
+    if (poll(fds, 2, waitMs) < 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
       if (got > 0) {
         (i == 0 ? out : err).append(buffer, static_cast<std::size_t>(got));
+        if (i == 0 && outputLimit > 0 && static_cast<long>(out.size()) >= outputLimit) closeOne(0);
       } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
+        closeOne(i);
       }
     }
   }
+  return true;
 }
 
 }  // namespace
 
-bool runningAsRoot() {
-  return geteuid() == 0;
-}
+bool runningAsRoot() { return geteuid() == 0; }
 
 ProgramResult runProgram(const std::vector<std::string>& arguments, const ProgramOptions& options) {
   int outPipe[2], errPipe[2];
@@ -45,6 +65,11 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
   pid_t child = fork();
   if (child == 0) {
     dup2(outPipe[1], STDOUT_FILENO);
+    if (!options.standardOutputPath.empty()) {
+      int file = open(options.standardOutputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (file < 0 || dup2(file, STDOUT_FILENO) < 0) _exit(125);
+      close(file);
+    }
     dup2(errPipe[1], STDERR_FILENO);
     close(outPipe[0]);
     close(outPipe[1]);
@@ -53,12 +78,14 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
     if (options.unprivileged && geteuid() == 0) {
       if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
     }
-    std::vector<std::string> environment = {"TZ=UTC", "LC_ALL=C", "PATH=/usr/bin:/bin"};
-    environment.insert(environment.end(), options.environment.begin(), options.environment.end());
+    // The first entry of a name is the one programs see, so the extra entries come first.
+    std::vector<std::string> environment = options.environment;
+    environment.insert(environment.end(), {"TZ=UTC", "LC_ALL=C", "PATH=/usr/bin:/bin"});
     std::vector<char*> envp;
     for (auto& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
-    std::vector<std::string> argv = {TREEMETER_PROGRAM};
+    std::vector<std::string> argv = options.command;
+    if (argv.empty()) argv.push_back(TREEMETER_PROGRAM);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     if (!options.shellPrefix.empty()) {
       // sh -c 'prefix "$0" "$@"' program arguments...
@@ -73,10 +100,21 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
   close(outPipe[1]);
   close(errPipe[1]);
   ProgramResult result;
-  readAll(outPipe[0], errPipe[0], result.out, result.err);
+  time_t deadline = 0;
+  if (options.timeoutSeconds > 0) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    deadline = now.tv_sec + options.timeoutSeconds;
+  }
+  if (!readAll(outPipe[0], errPipe[0], result.out, result.err, options.closeOutputAfterBytes,
+               deadline)) {
+    result.timedOut = true;
+    kill(child, SIGKILL);
+  }
   int status = 0;
   waitpid(child, &status, 0);
   result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return result;
 }
 

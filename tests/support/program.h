@@ -8,16 +8,30 @@ struct ProgramResult {
   std::string out;
   std::string err;
   int exitStatus = -1;  // -1 when the program did not exit normally
+  int signal = 0;  // the signal that ended the program, if one did
+  bool timedOut = false;  // killed after ProgramOptions::timeoutSeconds
 };
 
 struct ProgramOptions {
-  // Extra environment entries ("NAME=value"), on top of TZ=UTC and LC_ALL=C.
+  // Extra environment entries ("NAME=value"), on top of TZ=UTC and LC_ALL=C, which they
+  // override.
   std::vector<std::string> environment;
   // When the tests run as root, run the program as an unprivileged user so that permissions
   // stop listings as they would for anyone else.
   bool unprivileged = false;
   // A shell command prefix such as "ulimit -n 64;" run before the program.
   std::string shellPrefix;
+  // The program to run and any words before its arguments (a launcher and the program it
+  // launches); the built treemeter program when empty.
+  std::vector<std::string> command;
+  // When not empty, standard output goes to this file (such as "/dev/full") instead of the pipe
+  // the test reads.
+  std::string standardOutputPath;
+  // When 0 or more, the test reads this many bytes of standard output and then closes its end of
+  // the pipe, as a reader that goes away does.
+  long closeOutputAfterBytes = -1;
+  // When more than 0, the program is killed if it runs longer than this.
+  int timeoutSeconds = 0;
 };
 
 // Runs the program with these arguments (program name not included).

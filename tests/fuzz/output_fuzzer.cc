@@ -1,0 +1,91 @@
+// The output encoding, read back from standard output itself: any text is written one byte a unit
+// with "?" for units above U+00FF; a report row of any path and numbers is the path and four
+// well-formed columns ending in CR LF; an error line of any path and code is its five pieces.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <regex>
+
+#include "fuzz_support.h"
+#include "paths/paths.h"
+#include "platform/platform.h"
+#include "report/format.h"
+#include "report/output.h"
+#include "report/rows.h"
+
+namespace {
+
+// Everything written to standard output since the last call.
+std::string takeWrittenBytes() {
+  flushOutput();
+  std::string bytes;
+  char buffer[65536];
+  lseek(STDOUT_FILENO, 0, SEEK_SET);
+  for (ssize_t got; (got = read(STDOUT_FILENO, buffer, sizeof buffer)) > 0;) {
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  require(ftruncate(STDOUT_FILENO, 0) == 0, "standard output can be emptied");
+  lseek(STDOUT_FILENO, 0, SEEK_SET);
+  return bytes;
+}
+
+void checkText(const std::u16string& text) {
+  writeText(text);
+  require(takeWrittenBytes() == outputBytes(text), "text is written one byte a unit", text);
+}
+
+void checkRow(const std::u16string& path, std::uint64_t totalBytes, std::uint64_t bytesOnDisk,
+              std::uint64_t entryCount, FileTime stamp) {
+  printReportRow(path, totalBytes, bytesOnDisk, entryCount, stamp);
+  require(rowPrinted, "a printed row is noted", path);
+  std::string row = takeWrittenBytes();
+  std::string pathBytes = outputBytes(path);
+  require(row.compare(0, pathBytes.size(), pathBytes) == 0, "the row begins with its path", path);
+  static const std::regex columns(
+      "\t[0-9]+\\.[0-9]{3} (MB|GB|TB)\t[0-9]+\\.[0-9]{3} (MiB|GiB|TiB)\t([0-9]+)\t"
+      "([0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2})?\r\n");
+  std::smatch parts;
+  std::string rest = row.substr(pathBytes.size());
+  require(std::regex_match(rest, parts, columns), "four well-formed columns after the path", path);
+  require(parts[3] == std::to_string(entryCount), "the entry count in full", path);
+}
+
+void checkErrorLine(const std::u16string& path, std::uint32_t code) {
+  printFolderError(path, code);
+  std::string line = takeWrittenBytes();
+  std::string message = outputBytes(systemMessageText(code));
+  std::string reason =
+      message.empty() ? ""
+                      : "(" + std::to_string(static_cast<std::int32_t>(code)) + "): " + message;
+  std::string expected = "Error accessing folder: " + outputBytes(toDisplayPath(path.c_str())) +
+                         ": " + reason + "\r\n";
+  require(line == expected, "the error line is its five pieces", path);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  setenv("TZ", "UTC", 1);
+  setenv("LC_ALL", "C", 1);
+  // Standard output becomes a file in memory that each check reads back.
+  int memory = memfd_create("standard-output", 0);
+  if (memory < 0 || dup2(memory, STDOUT_FILENO) < 0) std::abort();
+  close(memory);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzInput input = {data, size};
+  std::uint64_t totalBytes = takeNumber(input);
+  std::uint64_t bytesOnDisk = takeNumber(input);
+  std::uint64_t entryCount = takeNumber(input);
+  std::uint64_t stamp = takeNumber(input);
+  std::u16string text = takeUnits(input);
+  checkText(text);
+  // A path is a NUL-terminated text wherever the tool hands one on.
+  std::u16string path = text.substr(0, text.find(u'\0'));
+  checkRow(path, totalBytes, bytesOnDisk, entryCount, stamp);
+  checkErrorLine(path, static_cast<std::uint32_t>(stamp));
+  return 0;
+}

@@ -1,0 +1,318 @@
+// The Windows build against the Linux build: both run on the same trees (the Windows one under
+// wine, which shows the Linux file system as drive Z:), and their reports compared row by row.
+// TREEMETER_WINDOWS_PROGRAM names Treemeter.exe and WINEPREFIX the wine prefix to run it in;
+// without them the tests are skipped.
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/program.h"
+#include "support/tree.h"
+
+namespace {
+
+constexpr std::int64_t kStampA = 1700000000;  // 2023-11-14 22:13:20 UTC
+constexpr std::int64_t kStampB = 1262304000;  // 2010-01-01 00:00:00 UTC
+const std::string kHeader = "path\ttotal size\tsize on disk\tfile count\tlatest file stamp";
+const std::string kErrorStart = "Error accessing folder: ";
+constexpr int kWindowsLoopCode = 1921;
+constexpr int kWindowsPathNotFound = 3;
+
+std::string environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+std::string windowsPath(const std::string& linuxPath) {
+  std::string path = "Z:" + linuxPath;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+std::vector<std::string> splitColumns(const std::string& line) {
+  std::vector<std::string> columns;
+  std::size_t start = 0;
+  for (std::size_t end; (end = line.find('\t', start)) != std::string::npos; start = end + 1) {
+    columns.push_back(line.substr(start, end - start));
+  }
+  columns.push_back(line.substr(start));
+  return columns;
+}
+
+// A stamp of the Linux build in the C locale ("11/14/23 22:13:20") in the form wine's default
+// user locale gives it ("11/14/2023 10:13:20 PM"). The two-digit year 01 is the stamp 0 (1601);
+// the trees hold no other stamp before 2002.
+std::string windowsStamp(const std::string& linuxStamp) {
+  int month, day, year, hour, minute, second;
+  if (sscanf(linuxStamp.c_str(), "%d/%d/%d %d:%d:%d", &month, &day, &year, &hour, &minute,
+             &second) != 6) {
+    return "unreadable stamp " + linuxStamp;
+  }
+  year += year == 1 ? 1600 : 2000;
+  char text[64];
+  snprintf(text, sizeof text, "%d/%d/%d %d:%02d:%02d %s", month, day, year,
+           hour % 12 == 0 ? 12 : hour % 12, minute, second, hour < 12 ? "AM" : "PM");
+  return text;
+}
+
+// The parts of one report that the two builds must agree on.
+struct Report {
+  std::vector<std::string> rows;  // in the Windows form, sorted: sibling order is the listing's
+  std::vector<std::string> errorPaths;  // in the Windows form, sorted
+};
+
+void checkLineEnds(const std::string& output) {
+  EXPECT_EQ(output.find("\r\r\n"), std::string::npos);
+  for (std::size_t at = output.find('\n'); at != std::string::npos;
+       at = output.find('\n', at + 1)) {
+    ASSERT_TRUE(at > 0 && output[at - 1] == '\r') << "a bare line feed at byte " << at;
+  }
+}
+
+// Reads the rows and error lines after the header. `messageLineEnds` says whether each error
+// message carries a line end of its own, which leaves an empty line behind the error line.
+Report readReport(const std::string& output, bool messageLineEnds, bool mapToWindows) {
+  Report report;
+  std::vector<std::string> lines = splitLines(output);
+  auto line = std::find(lines.begin(), lines.end(), kHeader);
+  EXPECT_NE(line, lines.end()) << output;
+  if (line == lines.end()) return report;
+  for (++line; line != lines.end(); ++line) {
+    if (line->rfind(kErrorStart, 0) == 0) {
+      std::string path = line->substr(kErrorStart.size(), line->find(": (") - kErrorStart.size());
+      report.errorPaths.push_back(mapToWindows ? windowsPath(path) : path);
+      if (messageLineEnds) {
+        EXPECT_TRUE(line + 1 != lines.end() && (line + 1)->empty()) << output;
+        if (line + 1 != lines.end()) ++line;
+      }
+      continue;
+    }
+    std::vector<std::string> columns = splitColumns(*line);
+    EXPECT_EQ(columns.size(), 5u) << *line;
+    if (columns.size() != 5) continue;
+    if (mapToWindows) {
+      columns[0] = windowsPath(columns[0]);
+      columns[4] = windowsStamp(columns[4]);
+    }
+    report.rows.push_back(columns[0] + "\t" + columns[1] + "\t" + columns[2] + "\t" + columns[3] +
+                          "\t" + columns[4]);
+  }
+  std::sort(report.rows.begin(), report.rows.end());
+  std::sort(report.errorPaths.begin(), report.errorPaths.end());
+  return report;
+}
+
+std::string wineProgram() {
+  std::string wine = environmentValue("TREEMETER_WINE");
+  return wine.empty() ? "/usr/lib/wine/wine64" : wine;
+}
+
+std::string wineServer() {
+  std::string wine = wineProgram();
+  return wine.substr(0, wine.rfind('/') + 1) + "wineserver";
+}
+
+// Runs a shell command in the wine prefix with all its output discarded; its exit status.
+int runInWinePrefix(const std::string& command) {
+  std::string line = "WINEPREFIX='" + environmentValue("WINEPREFIX") + "' WINEDEBUG=-all " +
+                     command + " >/dev/null 2>&1 </dev/null";
+  return std::system(line.c_str());
+}
+
+class WindowsBuildTest : public ::testing::Test {
+ protected:
+  // Wine's server and its helper processes, when a run starts them, hold that run's output pipes
+  // open for seconds after it ends. So a server that stays is started here, apart from any run
+  // (after any earlier one has gone), and a first run starts the helpers (and creates the prefix
+  // when it is new, which is slow); the last test ends them all.
+  static void SetUpTestSuite() {
+    if (!windowsBuildGiven()) return;
+    runInWinePrefix("mkdir -p \"$WINEPREFIX\" && " + wineServer() + " -w");
+    EXPECT_EQ(runInWinePrefix(wineServer() + " -p"), 0);
+    EXPECT_EQ(
+        runInWinePrefix(wineProgram() + " '" + environmentValue("TREEMETER_WINDOWS_PROGRAM") + "'"),
+        0);
+  }
+  static void TearDownTestSuite() {
+    if (windowsBuildGiven()) runInWinePrefix(wineServer() + " -k");
+  }
+  static bool windowsBuildGiven() {
+    return !environmentValue("TREEMETER_WINDOWS_PROGRAM").empty() &&
+           !environmentValue("WINEPREFIX").empty();
+  }
+
+  void SetUp() override {
+    if (!windowsBuildGiven()) {
+      GTEST_SKIP() << "TREEMETER_WINDOWS_PROGRAM and WINEPREFIX are not both set";
+    }
+    char* program = realpath(environmentValue("TREEMETER_WINDOWS_PROGRAM").c_str(), nullptr);
+    ASSERT_NE(program, nullptr) << "no program at TREEMETER_WINDOWS_PROGRAM";
+    windowsProgram = program;
+    free(program);
+    winePrefix = environmentValue("WINEPREFIX");
+    top = makeTemporaryFolder();
+  }
+  void TearDown() override {
+    if (!top.empty()) removeTree(top);
+  }
+
+  // Runs `words` (a Windows program and its arguments) under wine.
+  ProgramResult runUnderWine(const std::vector<std::string>& words,
+                             const std::string& locale = "C") {
+    ProgramOptions options;
+    options.command = {wineProgram()};
+    options.environment = {"WINEPREFIX=" + winePrefix, "WINEDEBUG=-all",
+                           "HOME=" + environmentValue("HOME"), "LC_ALL=" + locale};
+    ProgramResult result = runProgram(words, options);
+    EXPECT_EQ(result.exitStatus, 0);
+    checkLineEnds(result.out);
+    return result;
+  }
+
+  ProgramResult runWindows(const std::vector<std::string>& arguments,
+                           const std::string& locale = "C") {
+    std::vector<std::string> words = {windowsProgram};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    return runUnderWine(words, locale);
+  }
+
+  // Runs both builds with the same settings on the folder `linuxFolder` and compares the reports.
+  void expectSameReports(const std::vector<std::string>& settings, const std::string& linuxFolder) {
+    std::vector<std::string> linuxArguments = settings;
+    linuxArguments.push_back(linuxFolder);
+    std::vector<std::string> windowsArguments = settings;
+    windowsArguments.push_back(windowsPath(linuxFolder));
+    ProgramResult linuxRun = runProgram(linuxArguments);
+    ProgramResult windows = runWindows(windowsArguments);
+    Report expected = readReport(linuxRun.out, false, true);
+    Report actual = readReport(windows.out, true, false);
+    EXPECT_FALSE(expected.rows.empty()) << linuxRun.out;
+    EXPECT_EQ(actual.rows, expected.rows) << windows.out;
+    EXPECT_EQ(actual.errorPaths, expected.errorPaths) << windows.out;
+    for (const std::string& path : actual.errorPaths) {
+      std::string loopLine = kErrorStart + path + ": (" + std::to_string(kWindowsLoopCode) + "): ";
+      EXPECT_NE(windows.out.find(loopLine), std::string::npos) << windows.out;
+    }
+  }
+
+  // Files of several sizes and stamps, an empty folder, a link to a folder elsewhere in the tree
+  // and a link back up to the top, which "yes" finds to be a loop.
+  void makeTree() {
+    makeFile(top + "/one", 1, kStampA);
+    makeFile(top + "/big", 3 << 20, kStampB);
+    makeFolder(top + "/S");
+    makeFile(top + "/S/four", 4096, kStampA);
+    makeFile(top + "/S/odd", 4097, kStampB);
+    makeFolder(top + "/S/empty");
+    makeFolder(top + "/S/T");
+    makeFile(top + "/S/T/recent", 5000, time(nullptr) - 3600);
+    makeFolder(top + "/old");
+    makeFile(top + "/old/y", 10000, kStampB);
+    makeLink("S/T", top + "/link");
+    makeLink("../..", top + "/S/T/back");
+  }
+
+  std::string windowsProgram;
+  std::string winePrefix;
+  std::string top;
+};
+
+TEST_F(WindowsBuildTest, SameRowsAsTheLinuxBuild) {
+  makeTree();
+  const std::vector<std::vector<std::string>> settingsTable = {
+      {"yes", "0", "0", "0"},  {"no", "0", "0", "0"},   {"yes", "4KB", "0", "2"},
+      {"no", "1MB", "0", "0"}, {"yes", "0", "30", "0"}, {"no", "100GB", "0", "0"},
+  };
+  for (const auto& settings : settingsTable) {
+    SCOPED_TRACE(settings[0] + " " + settings[1] + " " + settings[2] + " " + settings[3]);
+    expectSameReports(settings, top);
+  }
+}
+
+TEST_F(WindowsBuildTest, TrailingQuoteOfAQuotedFolderIsDropped) {
+  // A user types the quoted folder "Z:\dir\"; the backslash makes the closing quote literal, so
+  // the platform's splitting of the command line delivers Z:\dir". Both ways: that argument as
+  // delivered, and the line as typed, from a batch file that cmd runs.
+  makeTree();
+  std::string script = top + "/typed.bat";
+  std::ofstream(script) << "@" << windowsPath(windowsProgram) << " no 0 0 0 \"" << windowsPath(top)
+                        << "\\\"\r\n";
+  ProgramResult linuxRun = runProgram({"no", "0", "0", "0", top});
+  for (const ProgramResult& windows : {runWindows({"no", "0", "0", "0", windowsPath(top) + "\""}),
+                                       runUnderWine({"cmd", "/c", windowsPath(script)})}) {
+    EXPECT_NE(windows.out.find("Generating stats for: " + windowsPath(top) + "\"\r\n"),
+              std::string::npos)
+        << windows.out;
+    EXPECT_EQ(readReport(windows.out, true, false).rows,
+              readReport(linuxRun.out, false, true).rows);
+  }
+}
+
+TEST_F(WindowsBuildTest, MissingFolderGivesTheSystemCodeAndMessage) {
+  std::string missing = windowsPath(top + "/missing");
+  ProgramResult windows = runWindows({"no", "0", "0", "0", missing});
+  std::string start = kErrorStart + missing + ": (" + std::to_string(kWindowsPathNotFound) + "): ";
+  std::size_t at = windows.out.find(start);
+  ASSERT_NE(at, std::string::npos) << windows.out;
+  // The system's message, with its own line end, then the line's: an empty line follows.
+  std::size_t messageEnd = windows.out.find("\r\n", at);
+  EXPECT_GT(messageEnd, at + start.size()) << windows.out;
+  EXPECT_EQ(windows.out.substr(messageEnd, 4), "\r\n\r\n");
+  EXPECT_EQ(windows.out.substr(messageEnd + 4),
+            missing + "\t0.000 MB\t0.000 MiB\t0\t1/1/1601 12:00:00 AM\r\n");
+}
+
+TEST_F(WindowsBuildTest, DriveRootListsNoDotEntries) {
+  // Wine's drive C: is the prefix's drive_c folder. Like a Windows volume root, and unlike the
+  // folder on Linux, its listing holds no "." and "..": two entries fewer, the same bytes.
+  std::string linuxOut = runProgram({"no", "0", "0", "1", winePrefix + "/drive_c"}).out;
+  std::string windowsOut = runWindows({"no", "0", "0", "1", "C:\\"}).out;
+  std::vector<std::string> linuxRows = readReport(linuxOut, false, false).rows;
+  std::vector<std::string> windowsRows = readReport(windowsOut, true, false).rows;
+  ASSERT_EQ(linuxRows.size(), 1u) << linuxOut;
+  ASSERT_EQ(windowsRows.size(), 1u) << windowsOut;
+  std::vector<std::string> linuxColumns = splitColumns(linuxRows[0]);
+  std::vector<std::string> windowsColumns = splitColumns(windowsRows[0]);
+  EXPECT_EQ(windowsColumns[0], "C:\\");
+  EXPECT_EQ(windowsColumns[1], linuxColumns[1]);
+  EXPECT_EQ(windowsColumns[2], linuxColumns[2]);
+  EXPECT_EQ(std::stoull(windowsColumns[3]) + 2, std::stoull(linuxColumns[3]));
+}
+
+TEST_F(WindowsBuildTest, NamesAreWrittenOneByteEachUnit) {
+  // In a UTF-8 locale wine reads the names as UTF-8: U+00E9 is written as its one byte, U+03A9
+  // as "?".
+  makeFolder(top + "/caf\xc3\xa9");
+  makeFile(top + "/caf\xc3\xa9/f", 1, kStampA);
+  makeFolder(top + "/\xce\xa9");
+  makeFile(top + "/\xce\xa9/f", 1, kStampA);
+  std::string out = runWindows({"no", "0", "0", "0", windowsPath(top)}, "C.UTF-8").out;
+  std::string rowEnd = "\t0.000 MB\t0.004 MiB\t3\t11/14/2023 10:13:20 PM\r\n";
+  EXPECT_NE(out.find(windowsPath(top) + "\\caf\xe9" + rowEnd), std::string::npos) << out;
+  EXPECT_NE(out.find(windowsPath(top) + "\\?" + rowEnd), std::string::npos) << out;
+}
+
+TEST_F(WindowsBuildTest, UsageTextIsTheLinuxBuilds) {
+  for (const auto& arguments : std::vector<std::vector<std::string>>{
+           {}, {"yes", "1MB", "0", "0"}, {"yes", "-1", "0", "0", "Z:\\"}}) {
+    ProgramResult windows = runWindows(arguments);
+    EXPECT_EQ(windows.out, runProgram(arguments).out);
+    EXPECT_NE(windows.out.find("Usage: Treemeter.exe"), std::string::npos) << windows.out;
+  }
+}
+
+}  // namespace
