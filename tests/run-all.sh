@@ -30,7 +30,9 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$jobs"
 ctest --preset asan -j"$jobs"
 
-echo "== Fuzz targets, ${TREEMETER_FUZZ_SECONDS:=20} seconds each"
+# A fixed seed makes every run try the same inputs in the same order, so a finding reproduces;
+# set TREEMETER_FUZZ_SEED=0 for a fresh seed each run when hunting at length.
+echo "== Fuzz targets, ${TREEMETER_FUZZ_SECONDS:=20} seconds each, seed ${TREEMETER_FUZZ_SEED:=1}"
 probe=$(mktemp -d)
 echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' \
   >"$probe/probe.cc"
@@ -44,7 +46,7 @@ if clang++ -fsanitize=fuzzer,address,undefined "$probe/probe.cc" -o "$probe/prob
     dictionary=()
     [ -f "tests/fuzz/$target.dict" ] && dictionary=(-dict="tests/fuzz/$target.dict")
     if ! "build/fuzz/tests/fuzz/${target}_fuzzer" -max_total_time="$TREEMETER_FUZZ_SECONDS" \
-      "${dictionary[@]}" -artifact_prefix="build/fuzz/artifacts/$target-" \
+      -seed="$TREEMETER_FUZZ_SEED" "${dictionary[@]}" -artifact_prefix="build/fuzz/artifacts/$target-" \
       "build/fuzz/corpus/$target" "tests/fuzz/corpus/$target" >"build/fuzz/$target.log" 2>&1; then
       tail -n 40 "build/fuzz/$target.log"
       echo "fuzz target $target failed; the input is in build/fuzz/artifacts" >&2

@@ -78,9 +78,10 @@ void checkSettings(const std::vector<std::u16string>& arguments) {
     require(settings.dayCutoff == 0, "no filter for no days", arguments[3]);
     return;
   }
-  FileTime span = static_cast<FileTime>(days) * kFileTimeUnitsPerDay;
-  FileTime earliest = before > span ? before - span : 1;
-  FileTime latest = after > span ? after - span : 1;
+  // In 128 bits: from about 21 million days on, the span no longer fits in a FileTime.
+  unsigned __int128 span = static_cast<unsigned __int128>(days) * kFileTimeUnitsPerDay;
+  FileTime earliest = before > span ? static_cast<FileTime>(before - span) : 1;
+  FileTime latest = after > span ? static_cast<FileTime>(after - span) : 1;
   require(settings.dayCutoff >= earliest && settings.dayCutoff <= latest,
           "cut-off lies the day count before now, or at the earliest instant", arguments[3]);
 }
