@@ -63,7 +63,19 @@ def stamp_text(seconds):
     return time.strftime("%m/%d/%y %H:%M:%S", time.gmtime(int(seconds))).encode()
 
 
+UNIT_BYTES = {b"MB": 2**20, b"GB": 2**30, b"TB": 2**40, b"MiB": 1e6, b"GiB": 1e9, b"TiB": 1e12}
+
+
+def shows(size_text, size):
+    """True when a size text such as b"1.001 GB" shows `size` bytes to within its last decimal."""
+    number, unit = size_text.split()
+    return abs(float(number) * UNIT_BYTES[unit] - size) <= 0.0005 * UNIT_BYTES[unit]
+
+
 def main():
+    if len(sys.argv) != 3:
+        print(__doc__.strip().splitlines()[2], file=sys.stderr)
+        return 2
     treemeter, folder = sys.argv[1], sys.argv[2].rstrip("/") or "/"
     report = subprocess.run([treemeter, "no", "0", "0", "0", folder], capture_output=True,
                             env={"TZ": "UTC", "LC_ALL": "C"}).stdout
@@ -73,11 +85,8 @@ def main():
     mismatches = 0
     for path, total, on_disk, count, stamp in rows:
         want = expected.get(path)
-        got_total = float(total.split()[0]) * {b"MB": 2**20, b"GB": 2**30, b"TB": 2**40}[total.split()[1]]
-        got_disk = float(on_disk.split()[0]) * {b"MiB": 1e6, b"GiB": 1e9, b"TiB": 1e12}[on_disk.split()[1]]
         ok = want is not None and int(count) == want[2] and stamp == stamp_text(want[3])
-        ok = ok and abs(got_total - want[0]) <= 0.0005 * {b"MB": 2**20, b"GB": 2**30, b"TB": 2**40}[total.split()[1]]
-        ok = ok and abs(got_disk - want[1]) <= 0.0005 * {b"MiB": 1e6, b"GiB": 1e9, b"TiB": 1e12}[on_disk.split()[1]]
+        ok = ok and shows(total, want[0]) and shows(on_disk, want[1])
         if not ok:
             mismatches += 1
             if mismatches <= 10:
