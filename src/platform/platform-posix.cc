@@ -65,7 +65,7 @@ FileTime toFileTime(std::int64_t seconds, std::uint32_t nanoseconds) {
   return units < kLatest ? units : kLatest;
 }
 
-FileTime toFileTime(const struct timespec& time) {
+FileTime toFileTime(const timespec& time) {
   return toFileTime(time.tv_sec, static_cast<std::uint32_t>(time.tv_nsec));
 }
 
@@ -498,7 +498,7 @@ bool usesWindowsPathForms() {
 }
 
 FileTime currentFileTime() {
-  struct timespec now;
+  timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   return toFileTime(now);
 }

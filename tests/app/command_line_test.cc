@@ -62,7 +62,7 @@ std::string cutoffLine(std::int64_t seconds, int days) {
 }
 
 std::int64_t nowSeconds() {
-  struct timespec now;
+  timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   return now.tv_sec;
 }

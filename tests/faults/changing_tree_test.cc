@@ -23,8 +23,8 @@ constexpr int kDeepChain = 40;
 // How long each test keeps running the program against the changing tree.
 constexpr double kChurnSeconds = 3.0;
 
-double secondsSince(const struct timespec& start) {
-  struct timespec now;
+double secondsSince(const timespec& start) {
+  timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<double>(now.tv_sec - start.tv_sec) + (now.tv_nsec - start.tv_nsec) / 1e9;
 }
@@ -97,7 +97,7 @@ class ChangingTree : public testing::Test {
                          const std::function<void(long)>& change,
                          const std::function<void(const std::string&)>& checkOutput = nullptr) {
     pid_t changer = startChanging(change);
-    struct timespec start;
+    timespec start;
     clock_gettime(CLOCK_MONOTONIC, &start);
     int runs = 0;
     ProgramOptions options;

@@ -288,7 +288,7 @@ void makeChain(const std::string& top, int depth, bool withLeaves) {
       ASSERT_EQ(mkdirat(folder, "leaf", 0755), 0);
       int file = openat(folder, "leaf/file", O_WRONLY | O_CREAT, 0644);
       ASSERT_GE(file, 0);
-      struct timespec stamps[2] = {{kStampA, 0}, {kStampA, 0}};
+      timespec stamps[2] = {{kStampA, 0}, {kStampA, 0}};
       ASSERT_EQ(ftruncate(file, 4096), 0);
       ASSERT_EQ(futimens(file, stamps), 0);
       close(file);

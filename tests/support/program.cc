@@ -30,7 +30,7 @@ bool readAll(int outFd, int errFd, std::string& out, std::string& err, long outp
   while (open > 0) {
     int waitMs = -1;
     if (deadline > 0) {
-      struct timespec now;
+      timespec now;
       clock_gettime(CLOCK_MONOTONIC, &now);
       if (now.tv_sec >= deadline) {
         for (int i = 0; i < 2; ++i) {
@@ -102,7 +102,7 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
   ProgramResult result;
   time_t deadline = 0;
   if (options.timeoutSeconds > 0) {
-    struct timespec now;
+    timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     deadline = now.tv_sec + options.timeoutSeconds;
   }
