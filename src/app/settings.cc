@@ -87,7 +87,7 @@ bool readSettings(const std::vector<std::u16string>& arguments, RunSettings& set
   if (size < 0) return false;
   settings.minSize = applySizeSuffixes(size, arguments[2]);
   auto days = static_cast<std::int32_t>(readNumber(arguments[3], kLowest32, kHighest32));
-  settings.dayCutoff = days > 0 ? dayCutoffFrom(days, currentFileTime()) : 0;
+  settings.dayCutoff = dayCutoffFrom(days, currentFileTime());
   settings.folderArg = arguments[5];
   return true;
 }

@@ -23,6 +23,15 @@ int digitAt(const char (&digits)[kSignificantDigits], int exponent, int place) {
   return index >= 0 && index < kSignificantDigits ? digits[index] - '0' : 0;
 }
 
+// The text that `append` adds to an empty string: each text has one implementation, the appending
+// one that rows are built with.
+template <auto append, typename Value>
+std::u16string textOf(Value value) {
+  std::u16string out;
+  append(out, value);
+  return out;
+}
+
 void appendSignedDecimal(std::u16string& out, std::int64_t value) {
   if (value < 0) {
     out += u'-';
@@ -30,6 +39,26 @@ void appendSignedDecimal(std::u16string& out, std::int64_t value) {
   } else {
     appendDecimal(out, static_cast<std::uint64_t>(value));
   }
+}
+
+// One unit of a size text: its size in bytes and its label, with the blank before it.
+struct SizeUnit {
+  std::uint64_t bytes;
+  std::u16string_view label;
+};
+
+// The size in the largest of the three units that it reaches (the first below them all), with
+// three decimals. The whole units and the remainder are converted apart, so the amount is as
+// exact as a double allows even for sizes beyond 2^53 bytes.
+void appendSize(std::u16string& out, std::uint64_t bytes, const SizeUnit (&units)[3]) {
+  const SizeUnit* unit = &units[0];
+  for (const SizeUnit& larger : units) {
+    if (bytes >= larger.bytes) unit = &larger;
+  }
+  double amount = static_cast<double>(bytes / unit->bytes) +
+                  static_cast<double>(bytes % unit->bytes) / static_cast<double>(unit->bytes);
+  appendThreeDecimals(out, amount);
+  out += unit->label;
 }
 
 }  // namespace
@@ -50,9 +79,7 @@ void appendDecimal(std::u16string& out, std::uint64_t value) {
 }
 
 std::u16string decimalText(std::uint64_t value) {
-  std::u16string out;
-  appendDecimal(out, value);
-  return out;
+  return textOf<appendDecimal>(value);
 }
 
 void appendThreeDecimals(std::u16string& out, double value) {
@@ -99,9 +126,7 @@ void appendThreeDecimals(std::u16string& out, double value) {
 }
 
 std::u16string renderThreeDecimals(double value) {
-  std::u16string out;
-  appendThreeDecimals(out, value);
-  return out;
+  return textOf<appendThreeDecimals>(value);
 }
 
 std::u16string formatText(std::u16string_view format,
@@ -135,36 +160,23 @@ std::u16string formatText(std::u16string_view format,
 }
 
 void appendSizeBinary(std::u16string& out, std::uint64_t bytes) {
-  // The unit is chosen by the byte value alone: below 2^30 MB, below 2^40 GB, from there on TB.
-  int shift = bytes >= (1ULL << 40) ? 40 : bytes < (1ULL << 30) ? 20 : 30;
-  std::uint64_t fractionMask = (1ULL << shift) - 1;
-  double amount = static_cast<double>(bytes >> shift) +
-                  std::ldexp(static_cast<double>(bytes & fractionMask), -shift);
-  appendThreeDecimals(out, amount);
-  out += shift == 40 ? u" TB" : shift == 20 ? u" MB" : u" GB";
+  static const SizeUnit kBinaryUnits[] = {
+      {1ULL << 20, u" MB"}, {1ULL << 30, u" GB"}, {1ULL << 40, u" TB"}};
+  appendSize(out, bytes, kBinaryUnits);
 }
 
 void appendSizeDecimal(std::u16string& out, std::uint64_t bytes) {
-  constexpr std::uint64_t kMega = 1000000ULL;
-  constexpr std::uint64_t kGiga = 1000000000ULL;
-  constexpr std::uint64_t kTera = 1000000000000ULL;
-  std::uint64_t divisor = bytes >= kTera ? kTera : bytes < kGiga ? kMega : kGiga;
-  double amount = static_cast<double>(bytes / divisor) +
-                  static_cast<double>(bytes % divisor) / static_cast<double>(divisor);
-  appendThreeDecimals(out, amount);
-  out += bytes >= kTera ? u" TiB" : bytes < kGiga ? u" MiB" : u" GiB";
+  static const SizeUnit kDecimalUnits[] = {
+      {1000000ULL, u" MiB"}, {1000000000ULL, u" GiB"}, {1000000000000ULL, u" TiB"}};
+  appendSize(out, bytes, kDecimalUnits);
 }
 
 std::u16string formatSizeBinary(std::uint64_t bytes) {
-  std::u16string out;
-  appendSizeBinary(out, bytes);
-  return out;
+  return textOf<appendSizeBinary>(bytes);
 }
 
 std::u16string formatSizeDecimal(std::uint64_t bytes) {
-  std::u16string out;
-  appendSizeDecimal(out, bytes);
-  return out;
+  return textOf<appendSizeDecimal>(bytes);
 }
 
 void appendStamp(std::u16string& out, FileTime stamp) {
@@ -195,7 +207,5 @@ void appendStamp(std::u16string& out, FileTime stamp) {
 }
 
 std::u16string formatStamp(FileTime stamp) {
-  std::u16string out;
-  appendStamp(out, stamp);
-  return out;
+  return textOf<appendStamp>(stamp);
 }
