@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/run.h"
+#include "scan/scan.h"
 
 int main(int argc, char** argv) {
   std::vector<std::u16string> arguments;
@@ -12,5 +13,5 @@ int main(int argc, char** argv) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(argv[i]);
     arguments.emplace_back(bytes, bytes + std::strlen(argv[i]));
   }
-  return runTreemeter(arguments);
+  return runTreemeter(arguments, defaultWorkerCount());
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/run.h"
+#include "scan/scan.h"
 
 int wmain(int argc, wchar_t** argv) {
   static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 wide text is 16-bit");
@@ -11,5 +12,5 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 0; i < argc; ++i) {
     arguments.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
   }
-  return runTreemeter(arguments);
+  return runTreemeter(arguments, defaultWorkerCount());
 }

@@ -1,7 +1,5 @@
 #include "paths/paths.h"
 
-#include "platform/platform.h"
-
 const PathStyle kWindowsPathStyle = {u'\\', u"\\\\?\\", u"\\\\?\\UNC\\"};
 const PathStyle kPosixPathStyle = {u'/', u"", u""};
 
@@ -42,10 +40,6 @@ std::u16string addExtendedPrefix(const std::u16string& path, const PathStyle& st
 }
 
 }  // namespace
-
-const PathStyle& nativePathStyle() {
-  return usesWindowsPathForms() ? kWindowsPathStyle : kPosixPathStyle;
-}
 
 std::u16string replaceAll(std::u16string_view text, std::u16string_view pattern,
                           std::u16string_view replacement) {

@@ -17,7 +17,7 @@ struct PathStyle {
 extern const PathStyle kWindowsPathStyle;
 extern const PathStyle kPosixPathStyle;
 
-// The style of the platform the tool runs on.
+// The style of the platform the tool runs on; its listing (src/platform) defines it.
 const PathStyle& nativePathStyle();
 
 // The folder argument, as the command line delivers it, in the form the scan lists it: one quote

@@ -179,33 +179,23 @@ std::u16string formatSizeDecimal(std::uint64_t bytes) {
   return textOf<appendSizeDecimal>(bytes);
 }
 
-void appendStamp(std::u16string& out, FileTime stamp) {
-  // The texts name the second, and a tree's folders share few distinct latest stamps, so the
-  // texts of recent seconds are kept: the local time conversion costs more than the rest of a row.
-  struct StampText {
-    bool known = false;
-    FileTime second = 0;
-    std::u16string text;
-  };
+std::u16string formatStamp(FileTime stamp) {
+  SystemTime local;
+  if (!toLocalSystemTime(stamp, local)) return {};
+  std::u16string date = shortDateText(local);
+  std::u16string time = date.empty() ? std::u16string() : timeOfDayText(local);
+  if (time.empty()) return {};
+  return formatText(u"%s %s", {textArgument(date), textArgument(time)});
+}
+
+void appendStamp(std::u16string& out, FileTime stamp, StampTexts& recent) {
   constexpr FileTime kUnitsPerSecond = 10000000ULL;
-  constexpr std::size_t kKeptSeconds = 64;
-  static StampText kept[kKeptSeconds];
   FileTime second = stamp / kUnitsPerSecond;
-  StampText& slot = kept[second % kKeptSeconds];
+  StampTexts::Kept& slot = recent.kept[second % StampTexts::kKeptSeconds];
   if (!slot.known || slot.second != second) {
-    slot.text.clear();
-    SystemTime local;
-    if (toLocalSystemTime(stamp, local)) {
-      std::u16string date = shortDateText(local);
-      std::u16string time = date.empty() ? std::u16string() : timeOfDayText(local);
-      if (!time.empty()) slot.text = formatText(u"%s %s", {textArgument(date), textArgument(time)});
-    }
+    slot.text = formatStamp(stamp);
     slot.known = true;
     slot.second = second;
   }
   out += slot.text;
-}
-
-std::u16string formatStamp(FileTime stamp) {
-  return textOf<appendStamp>(stamp);
 }

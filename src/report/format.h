@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
 
 // Longest text formatText produces; a longer result is cut to its first kFormatTextLimit units.
 constexpr std::size_t kFormatTextLimit = 511;
@@ -49,5 +49,19 @@ std::u16string decimalText(std::uint64_t value);
 void appendThreeDecimals(std::u16string& out, double value);
 void appendSizeBinary(std::u16string& out, std::uint64_t bytes);
 void appendSizeDecimal(std::u16string& out, std::uint64_t bytes);
-void appendStamp(std::u16string& out, FileTime stamp);
 void appendDecimal(std::u16string& out, std::uint64_t value);
+
+// The stamp texts of recent seconds, kept by whoever writes many rows: a tree's folders share few
+// distinct latest stamps, and the local time conversion costs more than the rest of a row.
+struct StampTexts {
+  struct Kept {
+    bool known = false;
+    FileTime second = 0;
+    std::u16string text;
+  };
+  static constexpr std::size_t kKeptSeconds = 64;
+  Kept kept[kKeptSeconds];
+};
+
+// formatStamp's text appended to `out`, taken from `recent` when its second is there.
+void appendStamp(std::u16string& out, FileTime stamp, StampTexts& recent);

@@ -1,54 +1,41 @@
 #include "report/output.h"
 
 #include <algorithm>
-#include <cstddef>
-#include <cstdlib>
 
-#include "platform/platform.h"
+#include "platform/console.h"
 
 namespace {
 
-constexpr std::size_t kOutputBufferBytes = 1 << 16;
-// The exit status of a run whose report could not be written whole.
-constexpr int kOutputLostStatus = 1;
-
-char outputBuffer[kOutputBufferBytes];
-std::size_t bufferedBytes = 0;
-// Decided at the first write, so that the tool never touches standard output before it prints.
-bool outputPrepared = false;
-bool flushEachLine = false;
-
-void prepareOnce() {
-  if (!outputPrepared) {
-    flushEachLine = prepareStandardOutput();
-    outputPrepared = true;
+void prepareOnce(ReportOutput& output) {
+  if (!output.prepared) {
+    output.flushEachLine = prepareStandardOutput();
+    output.prepared = true;
   }
 }
 
 }  // namespace
 
-void writeText(std::u16string_view text) {
-  prepareOnce();
-  bool lineEnded = flushEachLine && text.find(u'\n') != std::u16string_view::npos;
-  while (!text.empty()) {
-    if (bufferedBytes == kOutputBufferBytes) flushOutput();
-    std::size_t count = std::min(text.size(), kOutputBufferBytes - bufferedBytes);
-    char* out = outputBuffer + bufferedBytes;
+void writeText(ReportOutput& output, std::u16string_view text) {
+  prepareOnce(output);
+  bool lineEnded = output.flushEachLine && text.find(u'\n') != std::u16string_view::npos;
+  while (!text.empty() && output.failure == 0) {
+    if (output.buffered == ReportOutput::kBufferBytes) flushOutput(output);
+    std::size_t count = std::min(text.size(), ReportOutput::kBufferBytes - output.buffered);
+    char* out = output.buffer.get() + output.buffered;
     for (std::size_t i = 0; i < count; ++i) {
       out[i] = text[i] <= 0xFF ? static_cast<char>(text[i]) : '?';
     }
-    bufferedBytes += count;
+    output.buffered += count;
     text.remove_prefix(count);
   }
-  if (lineEnded) flushOutput();
+  if (lineEnded) flushOutput(output);
 }
 
-void flushOutput() {
-  prepareOnce();
-  if (bufferedBytes == 0) return;
-  std::size_t count = bufferedBytes;
-  bufferedBytes = 0;
-  // A report that cannot be written (a full disk, a reader that went away) is lost from here on:
-  // scanning further would report nothing, and a status of 0 would call a broken report whole.
-  if (!writeStandardOutput(outputBuffer, count)) std::exit(kOutputLostStatus);
+bool flushOutput(ReportOutput& output) {
+  prepareOnce(output);
+  if (output.buffered > 0 && output.failure == 0) {
+    output.failure = writeStandardOutput(output.buffer.get(), output.buffered);
+  }
+  output.buffered = 0;
+  return output.failure == 0;
 }

@@ -1,10 +1,8 @@
 #include "report/rows.h"
 
 #include "paths/paths.h"
+#include "platform/messages.h"
 #include "report/format.h"
-#include "report/output.h"
-
-bool rowPrinted = false;
 
 namespace {
 
@@ -33,16 +31,14 @@ std::u16string reportRowText(const std::u16string& path, std::uint64_t totalByte
   return row;
 }
 
-void printReportRow(std::u16string_view path, std::uint64_t totalBytes, std::uint64_t bytesOnDisk,
-                    std::uint64_t entryCount, FileTime latestWrite) {
-  // Kept from row to row: once it has grown to the longest row, a row allocates nothing.
-  static std::u16string row;
-  row.clear();
-  appendLeadingColumns(row, path, totalBytes, bytesOnDisk, entryCount);
-  appendStamp(row, latestWrite);
-  row += u"\r\n";
-  writeText(row);
-  rowPrinted = true;
+void printReportRow(ReportWriter& writer, std::u16string_view path, std::uint64_t totalBytes,
+                    std::uint64_t bytesOnDisk, std::uint64_t entryCount, FileTime latestWrite) {
+  writer.row.clear();
+  appendLeadingColumns(writer.row, path, totalBytes, bytesOnDisk, entryCount);
+  appendStamp(writer.row, latestWrite, writer.stamps);
+  writer.row += u"\r\n";
+  writeText(writer.output, writer.row);
+  writer.rowPrinted = true;
 }
 
 std::u16string systemErrorText(std::uint32_t errorCode) {
@@ -52,11 +48,12 @@ std::u16string systemErrorText(std::uint32_t errorCode) {
   return formatText(u"(%d): ", {numberArgument(static_cast<std::int32_t>(errorCode))}) + message;
 }
 
-void printFolderError(const std::u16string& folderPath, std::uint32_t errorCode) {
+void printFolderError(ReportWriter& writer, const std::u16string& folderPath,
+                      std::uint32_t errorCode) {
   std::u16string errorText = systemErrorText(errorCode);
-  writeText(u"Error accessing folder: ");
-  writeText(toDisplayPath(folderPath.c_str()));
-  writeText(u": ");
-  writeText(errorText);
-  writeText(u"\r\n");
+  writeText(writer.output, u"Error accessing folder: ");
+  writeText(writer.output, toDisplayPath(folderPath.c_str()));
+  writeText(writer.output, u": ");
+  writeText(writer.output, errorText);
+  writeText(writer.output, u"\r\n");
 }

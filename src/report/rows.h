@@ -6,11 +6,22 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "report/format.h"
+#include "report/output.h"
 
-// False until the first row is printed; the run prints the row for the folder argument itself
-// when the scan printed none.
-extern bool rowPrinted;
+// Writes rows and error lines into the report. One writer serves one run: the scan writes the
+// folders' lines through it, and the run reads rowPrinted afterwards.
+struct ReportWriter {
+  explicit ReportWriter(ReportOutput& reportOutput) : output(reportOutput) {}
+  ReportOutput& output;
+  // False until the first row is printed; the run prints the row for the folder argument itself
+  // when the scan printed none.
+  bool rowPrinted = false;
+  // Kept from row to row: once it has grown to the longest row, a row allocates nothing.
+  std::u16string row;
+  StampTexts stamps;
+};
 
 // The row's text: path, total size, size on disk, entry count and the stamp text, tab-separated,
 // ending in CR LF. An empty stamp text still gets its column.
@@ -19,11 +30,12 @@ std::u16string reportRowText(const std::u16string& path, std::uint64_t totalByte
                              const std::u16string& stampText);
 
 // Writes the row of a folder, with the stamp text of its latest write.
-void printReportRow(std::u16string_view path, std::uint64_t totalBytes, std::uint64_t bytesOnDisk,
-                    std::uint64_t entryCount, FileTime latestWrite);
+void printReportRow(ReportWriter& writer, std::u16string_view path, std::uint64_t totalBytes,
+                    std::uint64_t bytesOnDisk, std::uint64_t entryCount, FileTime latestWrite);
 
 // "(code): " and the system's message for the code; empty when the system has none.
 std::u16string systemErrorText(std::uint32_t errorCode);
 
 // "Error accessing folder: ", the folder's display path, ": ", the error text and CR LF.
-void printFolderError(const std::u16string& folderPath, std::uint32_t errorCode);
+void printFolderError(ReportWriter& writer, const std::u16string& folderPath,
+                      std::uint32_t errorCode);

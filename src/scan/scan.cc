@@ -1,139 +1,160 @@
+// The threads of a scan: with one worker the calling thread lists every folder itself and
+// reports as it goes; with more, that many helper threads list folders and the calling thread
+// only reports. Either way the calling thread alone writes the report, outside the lock, and the
+// FolderTree decides which folder is listed next and which lines are ready.
 #include "scan/scan.h"
 
-#include <limits>
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "paths/paths.h"
-#include "report/rows.h"
+#include "scan/folder_tree.h"
 
 namespace {
 
-// The settings every level of one scan shares.
-struct ScanRules {
-  bool processReparsePoints;
-  std::int64_t minSize;
-  FileTime dayCutoff;
-  std::int32_t maxDepth;
+// Folders handed out ahead of the report, per worker.
+constexpr std::size_t kWindowPerWorker = 64;
+
+// What the threads of one scan share, under `lock`.
+struct SharedScan {
+  std::mutex lock;
+  std::condition_variable workToHandOut;
+  std::condition_variable reportCanMove;
+  FolderTree tree;
+  ListingContext& listing;
+  bool stopping = false;
 };
 
-// One folder being scanned: its open listing, what it has gathered so far, and where its path
-// ends in the path the levels share.
-struct ScanLevel {
-  FolderListing* listing;
-  FolderTotals totals;
-  std::size_t pathLength;
+// What one thread that lists folders owns.
+struct FolderLister {
+  FolderReaderPtr reader = makeFolderReader();
+  FindEntry entry;  // reused from entry to entry, and so is the capacity of its name
 };
 
-bool hasAttribute(const FindEntry& entry, std::uint32_t attribute) {
-  return (entry.attributes & attribute) != 0;
+std::unique_ptr<FolderNode> subfolderOf(const FolderNode& folder, const FindEntry& entry) {
+  auto subfolder = std::make_unique<FolderNode>();
+  subfolder->ref.parent = &folder.ref;
+  subfolder->ref.name = entry.name;
+  subfolder->ref.throughReparsePoint = (entry.attributes & kReparsePointAttribute) != 0;
+  subfolder->ref.identity = entry.identity;
+  subfolder->ref.identityState = entry.identityState;
+  return subfolder;
 }
 
-// Totals stop at the bounds of their 64-bit range rather than wrap: only a file system that
-// reports absurd sizes (sparse files of exabytes, a misbehaving network share) gets there, and a
-// wrapped total would show as a small or negative size.
-std::int64_t addSaturating(std::int64_t total, std::int64_t amount) {
-  constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
-  constexpr std::int64_t kSmallest = std::numeric_limits<std::int64_t>::min();
-  if (amount > 0 && total > kLargest - amount) return kLargest;
-  if (amount < 0 && total < kSmallest - amount) return kSmallest;
-  return total + amount;
+// Lists one folder: the totals of its own entries and the subfolders to descend into, in listing
+// order.
+FolderState listFolder(ListingContext& listing, FolderLister& lister, FolderNode& folder,
+                       const ScanRules& rules) {
+  switch (openFolder(listing, *lister.reader, folder.ref, folder.errorCode)) {
+    case FolderOpening::Failed:
+      return FolderState::Failed;
+    case FolderOpening::NotEntered:
+      return FolderState::NotEntered;
+    case FolderOpening::Opened:
+      break;
+  }
+  while (readEntry(*lister.reader, lister.entry)) {
+    countEntry(lister.entry, rules, folder.totals);
+    if (shouldDescend(lister.entry, rules)) {
+      folder.subfolders.push_back(subfolderOf(folder, lister.entry));
+    }
+  }
+  closeFolder(listing, *lister.reader, folder.ref, !folder.subfolders.empty());
+  return FolderState::Listed;
 }
 
-std::int64_t roundUpToCluster(std::int64_t size) {
-  std::int64_t remainder = size % ClusterBytes;
-  return remainder > 0 ? addSaturating(size, ClusterBytes - remainder) : size;
-}
-
-void takeLaterStamp(FileTime& latest, FileTime candidate) {
-  if (static_cast<std::int64_t>(candidate) > static_cast<std::int64_t>(latest)) latest = candidate;
-}
-
-// Everything an entry gives its own folder, apart from a subfolder's totals.
-void countEntry(const FindEntry& entry, const ScanRules& rules, FolderTotals& totals) {
-  ++totals.entryCount;
-  if (hasAttribute(entry, kFolderAttribute)) return;
-  takeLaterStamp(totals.latestWrite, entry.lastWrite);
-  bool inTime = rules.dayCutoff == 0 || entry.lastWrite >= rules.dayCutoff;
-  bool sizeCounts = rules.processReparsePoints || !hasAttribute(entry, kReparsePointAttribute);
-  if (inTime && sizeCounts) {
-    auto size = static_cast<std::int64_t>(entry.size);
-    totals.totalBytes = addSaturating(totals.totalBytes, size);
-    totals.bytesOnDisk = addSaturating(totals.bytesOnDisk, roundUpToCluster(size));
+// Lists a folder handed out from the tree and records its outcome; `lock` is held on entry and on
+// return, and let go while the folder is read.
+void listHandedOut(SharedScan& scan, std::unique_lock<std::mutex>& lock, FolderLister& lister,
+                   const HandedOut& job) {
+  lock.unlock();
+  FolderState outcome = listFolder(scan.listing, lister, *job.folder, scan.tree.rules);
+  if (job.lastOfParent) doneWithSubfolders(scan.listing, job.parent->ref);
+  lock.lock();
+  if (finishListing(scan.tree, *job.folder, outcome)) scan.reportCanMove.notify_one();
+  for (std::size_t i = 0; i < job.folder->subfolders.size() && i < scan.tree.window; ++i) {
+    scan.workToHandOut.notify_one();
   }
 }
 
-bool shouldDescend(const FindEntry& entry, const ScanRules& rules) {
-  return hasAttribute(entry, kFolderAttribute) && entry.name != u"." && entry.name != u".." &&
-         (rules.processReparsePoints || !hasAttribute(entry, kReparsePointAttribute));
-}
-
-void mergeTotals(FolderTotals& into, const FolderTotals& child) {
-  takeLaterStamp(into.latestWrite, child.latestWrite);
-  into.totalBytes = addSaturating(into.totalBytes, child.totalBytes);
-  into.entryCount += child.entryCount;
-  into.bytesOnDisk = addSaturating(into.bytesOnDisk, child.bytesOnDisk);
-}
-
-// Enters the folder whose path `path` holds: raises the depth and opens its listing, leaving its
-// first entry in `entry`. A folder that cannot be listed gets its error line and is left at once.
-bool enterFolder(const std::u16string& path, FolderListing* parent, std::vector<ScanLevel>& levels,
-                 FindEntry& entry, std::int32_t& scanDepth) {
-  ++scanDepth;
-  FolderListing* listing = nullptr;
-  std::uint32_t errorCode = 0;
-  if (!openFolderListing(path, parent, listing, entry, errorCode)) {
-    printFolderError(path, errorCode);
-    --scanDepth;
-    return false;
+// A helper thread: lists folders as they are handed out, until the scan ends.
+void listFolders(SharedScan& scan) {
+  FolderLister lister;
+  std::unique_lock<std::mutex> lock(scan.lock);
+  while (!scan.stopping && !scan.tree.finished) {
+    HandedOut job = handOutFolder(scan.tree);
+    if (job.folder) {
+      listHandedOut(scan, lock, lister, job);
+    } else {
+      scan.workToHandOut.wait(lock);
+    }
   }
-  levels.push_back({listing, FolderTotals(), path.size()});
-  return true;
 }
 
-// Closes the innermost folder's listing, prints its row if it qualifies, and hands its totals on.
-void leaveFolder(std::u16string& path, std::vector<ScanLevel>& levels, const ScanRules& rules,
-                 FolderTotals& rootTotals, std::int32_t& scanDepth) {
-  ScanLevel& level = levels.back();
-  closeFolderListing(level.listing);
-  const FolderTotals& totals = level.totals;
-  bool withinDepth = rules.maxDepth == 0 || scanDepth <= rules.maxDepth;
-  if (totals.bytesOnDisk >= rules.minSize && withinDepth) {
-    printReportRow(toDisplayPath(path.c_str()), static_cast<std::uint64_t>(totals.totalBytes),
-                   static_cast<std::uint64_t>(totals.bytesOnDisk), totals.entryCount,
-                   totals.latestWrite);
+// Writes the lines the cursor passed; false once the report can no longer be written.
+bool writeReportLines(ReportWriter& writer, const std::vector<ReportLine>& lines) {
+  for (const ReportLine& line : lines) {
+    if (line.isError) {
+      printFolderError(writer, line.path, line.errorCode);
+    } else {
+      printReportRow(writer, toDisplayPath(line.path.c_str()),
+                     static_cast<std::uint64_t>(line.totals.totalBytes),
+                     static_cast<std::uint64_t>(line.totals.bytesOnDisk), line.totals.entryCount,
+                     line.totals.latestWrite);
+    }
   }
-  FolderTotals finished = totals;
-  levels.pop_back();
-  mergeTotals(levels.empty() ? rootTotals : levels.back().totals, finished);
-  if (!levels.empty()) path.resize(levels.back().pathLength);
-  --scanDepth;
+  return writer.output.failure == 0;
+}
+
+// Starts up to `count` helper threads; as many as the system allows.
+std::vector<std::thread> startHelpers(SharedScan& scan, std::size_t count) {
+  std::vector<std::thread> helpers;
+  try {
+    while (helpers.size() < count) helpers.emplace_back(listFolders, std::ref(scan));
+  } catch (const std::system_error&) {
+    // Fewer threads read fewer folders at once; the report is the same.
+  }
+  return helpers;
 }
 
 }  // namespace
 
-void scanFolder(bool processReparsePoints, const std::u16string& path, std::int64_t minSize,
-                FolderTotals& totals, FileTime dayCutoff, std::int32_t maxDepth,
-                std::int32_t& scanDepth) {
-  const ScanRules rules = {processReparsePoints, minSize, dayCutoff, maxDepth};
-  std::u16string currentPath = path;
-  std::vector<ScanLevel> levels;
-  FindEntry entry;
-  bool haveEntry = enterFolder(currentPath, nullptr, levels, entry, scanDepth);
-  while (!levels.empty()) {
-    if (!haveEntry) {
-      leaveFolder(currentPath, levels, rules, totals, scanDepth);
-      haveEntry = !levels.empty() && findNextEntry(levels.back().listing, entry);
-      continue;
+std::size_t defaultWorkerCount() {
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+FolderTotals scanFolder(const ScanRules& rules, const std::u16string& path, ReportWriter& writer,
+                        std::size_t workers) {
+  ListingContextPtr listing = makeListingContext();
+  workers = std::max<std::size_t>(1, std::min(workers, mostConcurrentReaders(*listing)));
+  SharedScan scan{{}, {}, {}, FolderTree(path, rules, kWindowPerWorker * workers), *listing};
+  std::vector<std::thread> helpers = startHelpers(scan, workers > 1 ? workers : 0);
+  FolderLister lister;
+  std::vector<ReportLine> lines;
+  std::unique_lock<std::mutex> lock(scan.lock);
+  while (!scan.tree.finished) {
+    if (collectReportLines(scan.tree, lines)) {
+      // The window moved on, or the report waits for another folder.
+      scan.workToHandOut.notify_all();
+      if (lines.empty()) continue;
+      lock.unlock();
+      bool written = writeReportLines(writer, lines);
+      lines.clear();
+      lock.lock();
+      if (!written) break;
+    } else if (helpers.empty()) {
+      listHandedOut(scan, lock, lister, handOutFolder(scan.tree));
+    } else {
+      scan.reportCanMove.wait(lock);
     }
-    ScanLevel& level = levels.back();
-    countEntry(entry, rules, level.totals);
-    if (shouldDescend(entry, rules)) {
-      FolderListing* parent = level.listing;
-      appendPathName(currentPath, entry.name);
-      // A child that cannot be listed contributes nothing; the parent goes on with its next entry.
-      if (enterFolder(currentPath, parent, levels, entry, scanDepth)) continue;
-      currentPath.resize(levels.back().pathLength);
-    }
-    haveEntry = findNextEntry(levels.back().listing, entry);
   }
+  scan.stopping = true;
+  scan.workToHandOut.notify_all();
+  lock.unlock();
+  for (std::thread& helper : helpers) helper.join();
+  return scan.tree.topTotals;
 }

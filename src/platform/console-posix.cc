@@ -1,0 +1,39 @@
+// POSIX standard streams: write(2) on descriptors 1 and 2.
+#include <errno.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include "platform/console.h"
+
+namespace {
+
+// Writes all of `bytes` to `descriptor`; 0, or the errno of the write that failed.
+std::uint32_t writeAll(int descriptor, const char* bytes, std::size_t count) {
+  while (count > 0) {
+    ssize_t written = write(descriptor, bytes, count);
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) return static_cast<std::uint32_t>(errno);
+    if (written == 0) return EIO;
+    bytes += written;
+    count -= static_cast<std::size_t>(written);
+  }
+  return 0;
+}
+
+}  // namespace
+
+const std::string_view kDiagnosticLineEnd = "\n";
+
+bool prepareStandardOutput() {
+  // A reader that goes away shows as a failed write, which ends the run, not as a signal.
+  signal(SIGPIPE, SIG_IGN);
+  return isatty(STDOUT_FILENO) == 1;
+}
+
+std::uint32_t writeStandardOutput(const char* bytes, std::size_t count) {
+  return writeAll(STDOUT_FILENO, bytes, count);
+}
+
+void writeStandardError(std::string_view bytes) {
+  writeAll(STDERR_FILENO, bytes.data(), bytes.size());
+}

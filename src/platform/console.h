@@ -1,0 +1,22 @@
+// Standard output and standard error, as bytes. One implementation per platform (console-posix.cc,
+// console-win32.cc).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// Prepares standard output for raw bytes; true when it is an interactive terminal (a console on
+// Windows).
+bool prepareStandardOutput();
+
+// Writes bytes to standard output as they are; 0 when all were written, otherwise the system's
+// error code for the failure.
+std::uint32_t writeStandardOutput(const char* bytes, std::size_t count);
+
+// Writes bytes to standard error as they are. A failure is not reported: there is nowhere left to
+// report it.
+void writeStandardError(std::string_view bytes);
+
+// The line end of the platform's own diagnostics on standard error.
+extern const std::string_view kDiagnosticLineEnd;

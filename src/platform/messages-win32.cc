@@ -1,0 +1,16 @@
+// Win32 error texts: FormatMessageW in the user's default language.
+#include "platform/common-win32.h"
+#include "platform/messages.h"
+
+std::u16string systemMessageText(std::uint32_t errorCode) {
+  constexpr DWORD kMessageFlags =
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  constexpr DWORD kUserDefaultLanguage = 1024;
+  wchar_t* buffer = nullptr;
+  DWORD length = FormatMessageW(kMessageFlags, nullptr, errorCode, kUserDefaultLanguage,
+                                reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  if (!buffer) return {};
+  std::u16string message = fromWide(buffer, length);
+  LocalFree(buffer);
+  return message;
+}

@@ -1,0 +1,41 @@
+// What the entries of a folder add to its totals, and which of them the scan descends into: the
+// rules the listing of every folder applies, and the merging of a finished subfolder into its
+// folder. Pure functions over values.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/clock.h"
+#include "platform/listing.h"
+
+// Every counted file occupies its size rounded up to a multiple of this on disk.
+constexpr std::int64_t ClusterBytes = 4096;
+
+// What one folder hands to its folder: the totals of its own entries and of its whole subtree.
+struct FolderTotals {
+  std::int64_t totalBytes = 0;
+  std::int64_t bytesOnDisk = 0;
+  std::uint64_t entryCount = 0;
+  FileTime latestWrite = 0;
+};
+
+// The settings of one scan, the same for every folder.
+struct ScanRules {
+  bool processReparsePoints = false;
+  std::int64_t minSize = 0;
+  FileTime dayCutoff = 0;
+  std::int32_t maxDepth = 0;
+};
+
+// Everything an entry gives its own folder, apart from a subfolder's totals.
+void countEntry(const FindEntry& entry, const ScanRules& rules, FolderTotals& totals);
+
+// Whether the scan descends into the entry: a folder other than "." and "..", and a reparse point
+// only when the rules follow them.
+bool shouldDescend(const FindEntry& entry, const ScanRules& rules);
+
+// Adds a finished subfolder's totals into its folder's.
+void mergeTotals(FolderTotals& into, const FolderTotals& subfolder);
+
+// Whether a finished folder at `depth` (1 for the top of the tree) gets a row.
+bool qualifiesForRow(const FolderTotals& totals, std::int32_t depth, const ScanRules& rules);
