@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -95,6 +96,9 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
     for (auto& argument : argv) args.push_back(argument.data());
     args.push_back(nullptr);
     execve(args[0], args.data(), envp.data());
+    // Said on the program's standard error, so that a test never fails on a bare status 127.
+    std::string failure = "cannot run " + argv[0] + ": " + strerror(errno) + "\n";
+    [[maybe_unused]] ssize_t written = write(STDERR_FILENO, failure.data(), failure.size());
     _exit(127);
   }
   close(outPipe[1]);
