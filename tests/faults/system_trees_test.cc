@@ -97,6 +97,7 @@ TEST_F(SpecialTree, PipesSocketsAndLinksThatDangleOrLoop) {
 }
 
 TEST_F(SpecialTree, FoldersThatCannotBeListedOrSearched) {
+  if (std::string why = unprivilegedRunUnavailable(); !why.empty()) GTEST_SKIP() << why;
   makeFolder(root + "/closed");
   makeFolder(root + "/closed/inside");
   makeFolder(root + "/listable-only");
