@@ -59,6 +59,33 @@ INSTANTIATE_TEST_SUITE_P(
                     SystemTree{"DevFollowingLinks", {"yes", "0", "0", "2", "/dev"}}),
     [](const testing::TestParamInfo<SystemTree>& info) { return std::string(info.param.name); });
 
+// With "no" a mount point is not entered, as du -x: a sparse file of 2^50 bytes in /dev/shm, a
+// tmpfs mounted inside /dev, must stay out of /dev's total.
+TEST(MountPoint, NoDoesNotCrossIntoAFileSystemMountedInside) {
+  struct stat dev, shm;
+  if (stat("/dev", &dev) != 0 || lstat("/dev/shm", &shm) != 0 || !S_ISDIR(shm.st_mode) ||
+      shm.st_dev == dev.st_dev) {
+    GTEST_SKIP() << "/dev/shm is not a separate file system mounted below /dev";
+  }
+  constexpr std::int64_t kHuge = std::int64_t{1} << 50;
+  std::string folder = makeTemporaryFolder("/dev/shm");
+  makeFile(folder + "/sparse", kHuge);
+  ProgramResult result = runChecked({"no", "0", "0", "1", "/dev"});
+  removeTree(folder);
+  bool complete = false;
+  std::vector<std::string> lines = splitReportLines(result.out, complete);
+  ASSERT_FALSE(lines.empty());
+  // Only the root row: "/dev", a tab, then the total with its unit, such as "0.000 MB".
+  const std::string& rootRow = lines.back();
+  ASSERT_EQ(rootRow.compare(0, 5, "/dev\t"), 0) << rootRow;
+  std::size_t blank = rootRow.find(' ');
+  ASSERT_NE(blank, std::string::npos) << rootRow;
+  double total = std::stod(rootRow.substr(5, blank - 5));
+  std::string unit = rootRow.substr(blank + 1, 2);
+  double unitBytes = unit == "TB" ? 0x1p40 : unit == "GB" ? 0x1p30 : 0x1p20;
+  EXPECT_LT(total * unitBytes, kHuge / 2.0) << rootRow;
+}
+
 class SpecialTree : public testing::Test {
  protected:
   void SetUp() override { root = makeTemporaryFolder(); }
@@ -97,6 +124,7 @@ TEST_F(SpecialTree, PipesSocketsAndLinksThatDangleOrLoop) {
 }
 
 TEST_F(SpecialTree, FoldersThatCannotBeListedOrSearched) {
+  if (std::string why = unprivilegedRunUnavailable(); !why.empty()) GTEST_SKIP() << why;
   makeFolder(root + "/closed");
   makeFolder(root + "/closed/inside");
   makeFolder(root + "/listable-only");

@@ -88,6 +88,7 @@ TEST_F(ErrorText, ACodeWithoutAMessageLeavesTheCodeOutOfTheLine) {
 }
 
 TEST(ErrorLine, AFolderThatCannotBeListedGetsItsLineAndAZeroRootRow) {
+  if (std::string why = unprivilegedRunUnavailable(); !why.empty()) GTEST_SKIP() << why;
   std::string top = makeTemporaryFolder();
   std::string file = top + "/file";
   makeFile(file, 10);

@@ -4,15 +4,93 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
 constexpr uid_t kNobody = 65534;
+
+bool becomeNobody() {
+  return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
+}
+
+// Why user nobody cannot run `path`, or "" when it can; checked as that user, in a child.
+std::string whyNobodyCannotRun(const std::string& path) {
+  int reasonPipe[2];
+  if (pipe(reasonPipe) != 0) return std::string("cannot make a pipe: ") + strerror(errno);
+  pid_t child = fork();
+  if (child < 0) return std::string("cannot fork: ") + strerror(errno);
+  if (child == 0) {
+    close(reasonPipe[0]);
+    std::string reason;
+    if (!becomeNobody()) {
+      reason = "cannot become uid " + std::to_string(kNobody) + ": " + strerror(errno);
+    } else if (access(path.c_str(), X_OK) != 0) {
+      reason = "uid " + std::to_string(kNobody) + " cannot run " + path + ": " + strerror(errno);
+    }
+    [[maybe_unused]] ssize_t written = write(reasonPipe[1], reason.data(), reason.size());
+    _exit(0);
+  }
+  close(reasonPipe[1]);
+  std::string reason;
+  char buffer[512];
+  for (ssize_t got; (got = read(reasonPipe[0], buffer, sizeof buffer)) > 0;) {
+    reason.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(reasonPipe[0]);
+  waitpid(child, nullptr, 0);
+  return reason;
+}
+
+// The built program may lie in a clone that other users cannot enter (a home, a mktemp folder),
+// so runs as nobody use a copy in a folder that everyone can enter, made once per test process.
+struct UnprivilegedProgram {
+  std::string folder;
+  std::string path;
+  std::string unavailable;  // why nobody cannot run the copy; empty when it can
+};
+
+// Never destroyed, so that the exit handler that removes the copy can still read it.
+UnprivilegedProgram* unprivilegedProgram = nullptr;
+
+void removeUnprivilegedProgram() {
+  unlink(unprivilegedProgram->path.c_str());
+  rmdir(unprivilegedProgram->folder.c_str());
+}
+
+const UnprivilegedProgram& theUnprivilegedProgram() {
+  if (unprivilegedProgram) return *unprivilegedProgram;
+  unprivilegedProgram = new UnprivilegedProgram;
+  UnprivilegedProgram& program = *unprivilegedProgram;
+  char folder[] = "/tmp/treemeter-program-XXXXXX";
+  if (!mkdtemp(folder)) {
+    program.unavailable = std::string("cannot make a folder in /tmp: ") + strerror(errno);
+    return program;
+  }
+  program.folder = folder;
+  program.path = program.folder + "/treemeter";
+  std::atexit(removeUnprivilegedProgram);
+  std::error_code error;
+  std::filesystem::copy_file(TREEMETER_PROGRAM, program.path, error);
+  if (error) {
+    program.unavailable = "cannot copy " + std::string(TREEMETER_PROGRAM) + " to " +
+                          program.folder + ": " + error.message();
+  } else if (chmod(folder, 0755) != 0 || chmod(program.path.c_str(), 0755) != 0) {
+    program.unavailable = "cannot open " + program.path + " to all: " + strerror(errno);
+  } else {
+    program.unavailable = whyNobodyCannotRun(program.path);
+  }
+  return program;
+}
 
 // Reads both pipes to their end. Standard output is closed early after `outputLimit` bytes when
 // that is 0 or more; false when `deadline` (a CLOCK_MONOTONIC second, 0 for none) passes first.
@@ -57,9 +135,21 @@ bool readAll(int outFd, int errFd, std::string& out, std::string& err, long outp
 
 }  // namespace
 
-bool runningAsRoot() { return geteuid() == 0; }
+bool runningAsRoot() {
+  return geteuid() == 0;
+}
+
+std::string unprivilegedRunUnavailable() {
+  return runningAsRoot() ? theUnprivilegedProgram().unavailable : "";
+}
 
 ProgramResult runProgram(const std::vector<std::string>& arguments, const ProgramOptions& options) {
+  // Before the pipes are made: the first call checks the copy in a child of its own.
+  const bool dropPrivileges = options.unprivileged && runningAsRoot();
+  std::string program = TREEMETER_PROGRAM;
+  if (dropPrivileges && unprivilegedRunUnavailable().empty()) {
+    program = theUnprivilegedProgram().path;
+  }
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
   pid_t child = fork();
@@ -75,9 +165,7 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
     close(outPipe[1]);
     close(errPipe[0]);
     close(errPipe[1]);
-    if (options.unprivileged && geteuid() == 0) {
-      if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
-    }
+    if (dropPrivileges && !becomeNobody()) _exit(126);
     // The first entry of a name is the one programs see, so the extra entries come first.
     std::vector<std::string> environment = options.environment;
     environment.insert(environment.end(), {"TZ=UTC", "LC_ALL=C", "PATH=/usr/bin:/bin"});
@@ -85,7 +173,7 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
     for (auto& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
     std::vector<std::string> argv = options.command;
-    if (argv.empty()) argv.push_back(TREEMETER_PROGRAM);
+    if (argv.empty()) argv.push_back(program);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     if (!options.shellPrefix.empty()) {
       // sh -c 'prefix "$0" "$@"' program arguments...
@@ -95,6 +183,9 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
     for (auto& argument : argv) args.push_back(argument.data());
     args.push_back(nullptr);
     execve(args[0], args.data(), envp.data());
+    // Said on the program's standard error, so that a test never fails on a bare status 127.
+    std::string failure = "cannot run " + argv[0] + ": " + strerror(errno) + "\n";
+    [[maybe_unused]] ssize_t written = write(STDERR_FILENO, failure.data(), failure.size());
     _exit(127);
   }
   close(outPipe[1]);

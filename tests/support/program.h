@@ -7,8 +7,8 @@
 struct ProgramResult {
   std::string out;
   std::string err;
-  int exitStatus = -1;  // -1 when the program did not exit normally
-  int signal = 0;  // the signal that ended the program, if one did
+  int exitStatus = -1;    // -1 when the program did not exit normally
+  int signal = 0;         // the signal that ended the program, if one did
   bool timedOut = false;  // killed after ProgramOptions::timeoutSeconds
 };
 
@@ -17,7 +17,8 @@ struct ProgramOptions {
   // override.
   std::vector<std::string> environment;
   // When the tests run as root, run the program as an unprivileged user so that permissions
-  // stop listings as they would for anyone else.
+  // stop listings as they would for anyone else. A test that sets it skips first when
+  // unprivilegedRunUnavailable() gives a reason.
   bool unprivileged = false;
   // A shell command prefix such as "ulimit -n 64;" run before the program.
   std::string shellPrefix;
@@ -48,3 +49,7 @@ std::string reportHead(const std::string& folder, const std::string& threshold,
 
 // True when the tests run with root's privileges.
 bool runningAsRoot();
+
+// Why the program cannot be run as an unprivileged user here (so that ProgramOptions::unprivileged
+// would not take effect), or "" when it can or when the tests are unprivileged already.
+std::string unprivilegedRunUnavailable();
