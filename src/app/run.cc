@@ -34,8 +34,8 @@ void printUsage() {
       u"The report lists folder name, total size, total number of files and folders counted, and "
       u"the most recent write time stamp encountered\r\n");
   writeText(u"\r\n");
-  writeText(u"Treemeter is one of the Treemeter storage tools for system administrators.\r\n");
-  writeText(u"Home page, releases and issues: https://treemeter.example.org/\r\n");
+  writeText(u"Treemeter is free software of the Treemeter developers, under the MIT licence.\r\n");
+  writeText(u"Read more in its manual page: man treemeter (in the source: man/treemeter.1).\r\n");
 }
 
 void printSettings(const RunSettings& settings) {
