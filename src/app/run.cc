@@ -44,8 +44,9 @@ void printUsage(ReportOutput& output) {
       u"the most recent write time stamp encountered\r\n");
   writeText(output, u"\r\n");
   writeText(output,
-            u"Treemeter is one of the Treemeter storage tools for system administrators.\r\n");
-  writeText(output, u"Home page, releases and issues: https://treemeter.example.org/\r\n");
+            u"Treemeter is free software of the Treemeter developers, under the MIT licence.\r\n");
+  writeText(output,
+            u"Read more in its manual page: man treemeter (in the source: man/treemeter.1).\r\n");
 }
 
 void printSettings(ReportOutput& output, const RunSettings& settings) {

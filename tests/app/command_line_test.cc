@@ -26,8 +26,8 @@ const char kUsageText[] =
     "The report lists folder name, total size, total number of files and folders counted, and "
     "the most recent write time stamp encountered\r\n"
     "\r\n"
-    "Treemeter is one of the Treemeter storage tools for system administrators.\r\n"
-    "Home page, releases and issues: https://treemeter.example.org/\r\n";
+    "Treemeter is free software of the Treemeter developers, under the MIT licence.\r\n"
+    "Read more in its manual page: man treemeter (in the source: man/treemeter.1).\r\n";
 
 // 2001-09-09 01:46:40 UTC, as the C locale shows it.
 constexpr std::int64_t kFileSeconds = 1000000000;
