@@ -222,9 +222,38 @@ struct KeptFolder {
 
 }  // namespace
 
+// The context's lock, held for a moment at a time by every reader several times a folder. Where
+// the system offers it, a thread that finds it taken spins a little before it sleeps: sleeping
+// and being woken take far longer than the holder does, and left readers idle a seventh of a
+// scan.
+struct BriefLock {
+  BriefLock() {
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+#ifdef PTHREAD_MUTEX_ADAPTIVE_NP
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_ADAPTIVE_NP);
+#endif
+    pthread_mutex_init(&mutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+  }
+  ~BriefLock() {
+    pthread_mutex_destroy(&mutex);
+  }
+  BriefLock(const BriefLock&) = delete;
+  BriefLock& operator=(const BriefLock&) = delete;
+  void lock() {
+    pthread_mutex_lock(&mutex);
+  }
+  void unlock() {
+    pthread_mutex_unlock(&mutex);
+  }
+
+  pthread_mutex_t mutex;
+};
+
 struct ListingContext {
-  std::mutex lock;
-  std::condition_variable descriptorFreed;
+  BriefLock lock;
+  std::condition_variable_any descriptorFreed;
   std::size_t budget = 0;
   // Descriptors the scan holds: kept ones, and those being read or opened.
   std::size_t held = 0;
@@ -247,12 +276,19 @@ struct FolderReader {
 
 namespace {
 
-void closeKept(ListingContext& context,
-               std::unordered_map<const FolderRef*, KeptFolder>::iterator at) {
-  closeOpenFolder(at->second.open);
-  context.kept.erase(at);
+void releaseDescriptor(ListingContext& context) {
   --context.held;
-  context.descriptorFreed.notify_all();
+  if (context.waiting > 0) context.descriptorFreed.notify_all();
+}
+
+// Takes a kept folder out of the context; the caller closes it, once the lock is let go where it
+// can be: a close under the lock keeps every other reader waiting.
+OpenFolder takeKept(ListingContext& context,
+                    std::unordered_map<const FolderRef*, KeptFolder>::iterator at) {
+  OpenFolder open = at->second.open;
+  context.kept.erase(at);
+  releaseDescriptor(context);
+  return open;
 }
 
 // Closes the least recently used kept descriptor that no open is using; false when there is none.
@@ -265,13 +301,14 @@ bool giveUpKeptDescriptor(ListingContext& context) {
     }
   }
   if (oldest == context.kept.end()) return false;
-  closeKept(context, oldest);
+  OpenFolder given = takeKept(context, oldest);
+  closeOpenFolder(given);
   return true;
 }
 
 // Counts one more descriptor against the budget, first giving up kept ones or waiting for others
 // to be released while the budget is spent.
-void reserveDescriptor(ListingContext& context, std::unique_lock<std::mutex>& lock) {
+void reserveDescriptor(ListingContext& context, std::unique_lock<BriefLock>& lock) {
   while (context.held >= context.budget && !giveUpKeptDescriptor(context)) {
     // Every descriptor held is in use by a reader at work; when all of them wait here, this one
     // goes ahead and lets the system say whether there is room.
@@ -283,15 +320,10 @@ void reserveDescriptor(ListingContext& context, std::unique_lock<std::mutex>& lo
   ++context.held;
 }
 
-void releaseDescriptor(ListingContext& context) {
-  --context.held;
-  context.descriptorFreed.notify_all();
-}
-
 // Opens `path` relative to `base` within the budget; -1 with errno when it cannot be opened. When
 // the process runs out of descriptors before the budget does, the budget shrinks to what it holds
 // and kept descriptors make room.
-int openCounted(ListingContext& context, std::unique_lock<std::mutex>& lock, int base,
+int openCounted(ListingContext& context, std::unique_lock<BriefLock>& lock, int base,
                 const char* path, int flags) {
   reserveDescriptor(context, lock);
   for (;;) {
@@ -318,7 +350,7 @@ bool isSameFolder(int descriptor, const FolderRef& folder) {
 
 // Opens `folder` again, from its nearest kept ancestor or from the top's path, through paths of
 // bounded length; -1 with errno when that fails or leads to another folder.
-int reopenFolder(ListingContext& context, std::unique_lock<std::mutex>& lock,
+int reopenFolder(ListingContext& context, std::unique_lock<BriefLock>& lock,
                  const FolderRef& folder) {
   std::vector<const FolderRef*> way;  // from `folder` up to below the kept ancestor
   const FolderRef* base = &folder;
@@ -370,8 +402,7 @@ int reopenFolder(ListingContext& context, std::unique_lock<std::mutex>& lock,
 
 // The descriptor of `parent`, marked in use until releaseParent; -1 with errno when the folder
 // could not be opened again.
-int useParent(ListingContext& context, std::unique_lock<std::mutex>& lock,
-              const FolderRef& parent) {
+int useParent(ListingContext& context, std::unique_lock<BriefLock>& lock, const FolderRef& parent) {
   auto at = context.kept.find(&parent);
   if (at == context.kept.end()) {
     int descriptor = reopenFolder(context, lock, parent);
@@ -391,9 +422,12 @@ int useParent(ListingContext& context, std::unique_lock<std::mutex>& lock,
   return at->second.open.descriptor;
 }
 
-void releaseParent(ListingContext& context, const FolderRef& parent) {
+// The parent's descriptor is no longer used by this open; when nothing more is opened relative to
+// it, it goes, to be closed by the caller.
+OpenFolder releaseParent(ListingContext& context, const FolderRef& parent) {
   auto at = context.kept.find(&parent);
-  if (--at->second.opening == 0 && at->second.subfoldersDone) closeKept(context, at);
+  if (--at->second.opening == 0 && at->second.subfoldersDone) return takeKept(context, at);
+  return OpenFolder();
 }
 
 bool leadsBackUp(const FolderRef& folder) {
@@ -403,10 +437,12 @@ bool leadsBackUp(const FolderRef& folder) {
   return false;
 }
 
-// Opens the folder's descriptor, counted against the budget; -1 with errno on failure.
+// Opens the folder's descriptor, counted against the budget, for a reader that starts reading;
+// -1 with errno on failure.
 int openFolderDescriptor(ListingContext& context, FolderReader& reader, const FolderRef& folder) {
   narrowInto(reader.nativeName, folder.name);
-  std::unique_lock<std::mutex> lock(context.lock);
+  std::unique_lock<BriefLock> lock(context.lock);
+  ++context.reading;
   if (!folder.parent) {
     int descriptor = openCounted(context, lock, AT_FDCWD, reader.nativeName.c_str(), 0);
     if (descriptor >= 0) {
@@ -423,7 +459,9 @@ int openFolderDescriptor(ListingContext& context, FolderReader& reader, const Fo
   int noFollow = folder.throughReparsePoint ? 0 : O_NOFOLLOW;
   int descriptor = openCounted(context, lock, base, reader.nativeName.c_str(), noFollow);
   int openError = errno;
-  releaseParent(context, *folder.parent);
+  OpenFolder parentDone = releaseParent(context, *folder.parent);
+  lock.unlock();
+  closeOpenFolder(parentDone);
   errno = openError;
   return descriptor;
 }
@@ -479,12 +517,12 @@ void describeEntry(int folder, const FolderIdentity& folderIdentity, const RawEn
 // The reader is done with the context; a reader waiting for a descriptor may now go ahead.
 void stopReading(ListingContext& context) {
   --context.reading;
-  context.descriptorFreed.notify_all();
+  if (context.waiting > 0) context.descriptorFreed.notify_all();
 }
 
 void endReading(ListingContext& context, FolderReader& reader) {
   closeOpenFolder(reader.folder);
-  std::lock_guard<std::mutex> lock(context.lock);
+  std::lock_guard<BriefLock> lock(context.lock);
   releaseDescriptor(context);
   stopReading(context);
 }
@@ -528,14 +566,10 @@ FolderOpening openFolder(ListingContext& context, FolderReader& reader, const Fo
     errorCode = ELOOP;
     return FolderOpening::Failed;
   }
-  {
-    std::lock_guard<std::mutex> lock(context.lock);
-    ++context.reading;
-  }
   reader.folder.descriptor = openFolderDescriptor(context, reader, folder);
   if (reader.folder.descriptor < 0) {
     errorCode = static_cast<std::uint32_t>(errno);
-    std::lock_guard<std::mutex> lock(context.lock);
+    std::lock_guard<BriefLock> lock(context.lock);
     stopReading(context);
     return FolderOpening::Failed;
   }
@@ -569,7 +603,7 @@ void closeFolder(ListingContext& context, FolderReader& reader, const FolderRef&
     endReading(context, reader);
     return;
   }
-  std::lock_guard<std::mutex> lock(context.lock);
+  std::lock_guard<BriefLock> lock(context.lock);
   KeptFolder& kept = context.kept[&folder];
   kept.open = reader.folder;
   kept.lastUse = ++context.uses;
@@ -579,9 +613,13 @@ void closeFolder(ListingContext& context, FolderReader& reader, const FolderRef&
 }
 
 void doneWithSubfolders(ListingContext& context, const FolderRef& folder) {
-  std::lock_guard<std::mutex> lock(context.lock);
-  auto at = context.kept.find(&folder);
-  if (at == context.kept.end()) return;
-  at->second.subfoldersDone = true;
-  if (at->second.opening == 0) closeKept(context, at);
+  OpenFolder done;
+  {
+    std::lock_guard<BriefLock> lock(context.lock);
+    auto at = context.kept.find(&folder);
+    if (at == context.kept.end()) return;
+    at->second.subfoldersDone = true;
+    if (at->second.opening == 0) done = takeKept(context, at);
+  }
+  closeOpenFolder(done);
 }

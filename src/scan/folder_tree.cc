@@ -84,7 +84,7 @@ HandedOut handOutFolder(FolderTree& tree) {
   if (tree.top && tree.top->state == FolderState::Waiting) {
     tree.top->state = FolderState::Listing;
     ++tree.handedOut;
-    return {tree.top.get(), nullptr, false};
+    return {tree.top.get(), nullptr};
   }
   if (tree.cursor.empty()) return {};
   FolderNode* parent = nullptr;
@@ -97,16 +97,25 @@ HandedOut handOutFolder(FolderTree& tree) {
   ++parent->nextToList;
   --tree.waiting;
   ++tree.handedOut;
-  return {folder, parent, parent->nextToList == parent->subfolders.size()};
+  return {folder, parent};
 }
 
-bool finishListing(FolderTree& tree, FolderNode& folder, FolderState outcome) {
+ListingOutcome finishListing(FolderTree& tree, const HandedOut& listed, FolderState outcome) {
+  FolderNode& folder = *listed.folder;
   folder.state = outcome;
   if (outcome == FolderState::Listed) tree.waiting += folder.subfolders.size();
-  if (tree.cursor.empty()) return &folder == tree.top.get();
-  const FolderTree::Level& inner = tree.cursor.back();
-  return inner.next < inner.folder->subfolders.size() &&
-         inner.folder->subfolders[inner.next].get() == &folder;
+  ListingOutcome result;
+  if (listed.parent) {
+    result.lastOfParent = ++listed.parent->subfoldersListed == listed.parent->subfolders.size();
+  }
+  if (tree.cursor.empty()) {
+    result.reportWaits = &folder == tree.top.get();
+  } else {
+    const FolderTree::Level& inner = tree.cursor.back();
+    result.reportWaits = inner.next < inner.folder->subfolders.size() &&
+                         inner.folder->subfolders[inner.next].get() == &folder;
+  }
+  return result;
 }
 
 bool collectReportLines(FolderTree& tree, std::vector<ReportLine>& lines) {

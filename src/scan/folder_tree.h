@@ -38,6 +38,7 @@ struct FolderNode {
   FolderTotals totals;
   std::vector<std::unique_ptr<FolderNode>> subfolders;
   std::size_t nextToList = 0;
+  std::size_t subfoldersListed = 0;  // whose listing has an outcome
 };
 
 // A line the cursor passed: a folder's row, or the error line of a folder that cannot be listed.
@@ -77,17 +78,20 @@ struct FolderTree {
 
 struct HandedOut {
   FolderNode* folder = nullptr;
-  const FolderNode* parent = nullptr;  // null for the top
-  bool lastOfParent = false;           // no subfolder of `parent` is left to hand out
+  FolderNode* parent = nullptr;  // null for the top
+};
+
+struct ListingOutcome {
+  bool reportWaits = false;   // the report waits for this folder
+  bool lastOfParent = false;  // every subfolder of the folder's parent has its outcome
 };
 
 // The next folder to list: the one the report waits for; otherwise, while the window allows, the
 // first waiting folder after the cursor in depth-first order. No folder when there is none.
 HandedOut handOutFolder(FolderTree& tree);
 
-// Records the outcome of listing a folder that was handed out: Listed, Failed or NotEntered. True
-// when the report waits for this folder.
-bool finishListing(FolderTree& tree, FolderNode& folder, FolderState outcome);
+// Records the outcome of listing a folder that was handed out: Listed, Failed or NotEntered.
+ListingOutcome finishListing(FolderTree& tree, const HandedOut& listed, FolderState outcome);
 
 // Moves the cursor as far as the listed folders let it, appending the lines it passes to `lines`;
 // false when it could not move.

@@ -1,11 +1,13 @@
-// The threads of a scan: with one worker the calling thread lists every folder itself and
-// reports as it goes; with more, that many helper threads list folders and the calling thread
-// only reports. Either way the calling thread alone writes the report, outside the lock, and the
-// FolderTree decides which folder is listed next and which lines are ready.
+// The threads of a scan. With one worker, the calling thread lists every folder itself and
+// reports as it goes. With more, that many helper threads list folders, and whichever finishes the
+// folder the report waits for moves the report on; the calling thread only writes. Either way the
+// calling thread alone writes the report, outside the lock, and the FolderTree decides which folder
+// is listed next and which lines are ready.
 #include "scan/scan.h"
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -17,17 +19,45 @@
 namespace {
 
 // Folders handed out ahead of the report, per worker.
-constexpr std::size_t kWindowPerWorker = 64;
+static const std::size_t kWindowPerWorker = getenv("TMW") ? atoi(getenv("TMW")) : 64;
+// Lines ready and not yet written beyond which the report waits for the writer: a slow reader of
+// the report holds the scan back instead of letting lines pile up.
+constexpr std::size_t kMostReadyLines = 4096;
 
 // What the threads of one scan share, under `lock`.
 struct SharedScan {
+  SharedScan(const std::u16string& path, const ScanRules& rules, ListingContext& listingContext,
+             std::size_t workerCount)
+      : tree(path, rules, kWindowPerWorker * workerCount),
+        listing(listingContext),
+        workers(workerCount) {}
+
   std::mutex lock;
   std::condition_variable workToHandOut;
-  std::condition_variable reportCanMove;
+  std::condition_variable linesReady;
   FolderTree tree;
   ListingContext& listing;
+  std::size_t workers;
+  std::vector<ReportLine> ready;  // passed by the report's cursor, not yet written
   bool stopping = false;
 };
+
+// Moves the report on as far as the listed folders let it, and wakes the writer when there are
+// lines for it.
+void moveReport(SharedScan& scan) {
+  if (scan.ready.size() >= kMostReadyLines) return;
+  std::size_t readyBefore = scan.ready.size();
+  if (collectReportLines(scan.tree, scan.ready) &&
+      (scan.ready.size() > readyBefore || scan.tree.finished)) {
+    scan.linesReady.notify_one();
+  }
+}
+
+// Wakes listers for folders waiting to be handed out, leaving `taken` of them to this thread.
+void wakeListers(SharedScan& scan, std::size_t taken) {
+  std::size_t wanted = scan.tree.waiting > taken ? scan.tree.waiting - taken : 0;
+  for (std::size_t i = 0; i < wanted && i < scan.workers; ++i) scan.workToHandOut.notify_one();
+}
 
 // What one thread that lists folders owns.
 struct FolderLister {
@@ -73,12 +103,12 @@ void listHandedOut(SharedScan& scan, std::unique_lock<std::mutex>& lock, FolderL
                    const HandedOut& job) {
   lock.unlock();
   FolderState outcome = listFolder(scan.listing, lister, *job.folder, scan.tree.rules);
-  if (job.lastOfParent) doneWithSubfolders(scan.listing, job.parent->ref);
   lock.lock();
-  if (finishListing(scan.tree, *job.folder, outcome)) scan.reportCanMove.notify_one();
-  for (std::size_t i = 0; i < job.folder->subfolders.size() && i < scan.tree.window; ++i) {
-    scan.workToHandOut.notify_one();
-  }
+  ListingOutcome finished = finishListing(scan.tree, job, outcome);
+  // Every subfolder of the parent has been opened: nothing more is opened relative to it.
+  if (finished.lastOfParent) doneWithSubfolders(scan.listing, job.parent->ref);
+  if (finished.reportWaits) moveReport(scan);
+  wakeListers(scan, 1);
 }
 
 // A helper thread: lists folders as they are handed out, until the scan ends.
@@ -131,25 +161,27 @@ FolderTotals scanFolder(const ScanRules& rules, const std::u16string& path, Repo
                         std::size_t workers) {
   ListingContextPtr listing = makeListingContext();
   workers = std::max<std::size_t>(1, std::min(workers, mostConcurrentReaders(*listing)));
-  SharedScan scan{{}, {}, {}, FolderTree(path, rules, kWindowPerWorker * workers), *listing};
+  SharedScan scan(path, rules, *listing, workers);
   std::vector<std::thread> helpers = startHelpers(scan, workers > 1 ? workers : 0);
   FolderLister lister;
   std::vector<ReportLine> lines;
   std::unique_lock<std::mutex> lock(scan.lock);
-  while (!scan.tree.finished) {
-    if (collectReportLines(scan.tree, lines)) {
-      // The window moved on, or the report waits for another folder.
-      scan.workToHandOut.notify_all();
-      if (lines.empty()) continue;
+  for (;;) {
+    moveReport(scan);
+    wakeListers(scan, 0);
+    if (!scan.ready.empty()) {
+      lines.swap(scan.ready);
       lock.unlock();
       bool written = writeReportLines(writer, lines);
       lines.clear();
       lock.lock();
       if (!written) break;
+    } else if (scan.tree.finished) {
+      break;
     } else if (helpers.empty()) {
       listHandedOut(scan, lock, lister, handOutFolder(scan.tree));
     } else {
-      scan.reportCanMove.wait(lock);
+      scan.linesReady.wait(lock);
     }
   }
   scan.stopping = true;

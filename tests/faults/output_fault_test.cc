@@ -1,6 +1,7 @@
 // Standard output that cannot take the report: a full device, a reader that goes away early or at
 // once, a closed descriptor. The run ends at the first failed write with status 1, so that a lost
-// report never passes for a whole one; it neither hangs nor prints anything else.
+// report never passes for a whole one, and says why on standard error; it neither hangs nor prints
+// anything else.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,12 +34,15 @@ class OutputFault : public testing::Test {
 
 std::string OutputFault::bigTree;
 
-void expectLostReport(const ProgramResult& result) {
+void expectLostReport(const ProgramResult& result, const std::string& reason) {
   EXPECT_FALSE(result.timedOut);
   EXPECT_EQ(result.signal, 0);
   EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.err, "treemeter: cannot write the report: " + reason + "\n");
 }
+
+const char kDeviceFull[] = "No space left on device";
+const char kReaderGone[] = "Broken pipe";
 
 TEST_F(OutputFault, WholeReportGoesThroughAPipe) {
   ProgramResult result = scanBigTree(ProgramOptions());
@@ -49,7 +53,7 @@ TEST_F(OutputFault, WholeReportGoesThroughAPipe) {
 TEST_F(OutputFault, FullDevice) {
   ProgramOptions options;
   options.standardOutputPath = "/dev/full";
-  expectLostReport(scanBigTree(options));
+  expectLostReport(scanBigTree(options), kDeviceFull);
 }
 
 TEST_F(OutputFault, FullDeviceForAShortReportAndForTheUsageText) {
@@ -57,28 +61,29 @@ TEST_F(OutputFault, FullDeviceForAShortReportAndForTheUsageText) {
   options.standardOutputPath = "/dev/full";
   options.timeoutSeconds = 30;
   expectLostReport(
-      runProgram({"no", "0", "0", "0", bigTree + "/folder-with-a-longish-name-0/sub-0"}, options));
-  expectLostReport(runProgram({"no"}, options));
+      runProgram({"no", "0", "0", "0", bigTree + "/folder-with-a-longish-name-0/sub-0"}, options),
+      kDeviceFull);
+  expectLostReport(runProgram({"no"}, options), kDeviceFull);
 }
 
 TEST_F(OutputFault, ReaderGoesAwayMidReport) {
   ProgramOptions options;
   options.closeOutputAfterBytes = 1000;
   ProgramResult result = scanBigTree(options);
-  expectLostReport(result);
+  expectLostReport(result, kReaderGone);
   EXPECT_EQ(result.out.compare(0, bannerLine().size(), bannerLine()), 0);
 }
 
 TEST_F(OutputFault, ReaderGoesAwayBeforeReadingAnything) {
   ProgramOptions options;
   options.closeOutputAfterBytes = 0;
-  expectLostReport(scanBigTree(options));
+  expectLostReport(scanBigTree(options), kReaderGone);
 }
 
 TEST_F(OutputFault, StandardOutputClosed) {
   ProgramOptions options;
   options.shellPrefix = "exec 1>&-;";
-  expectLostReport(scanBigTree(options));
+  expectLostReport(scanBigTree(options), "Bad file descriptor");
 }
 
 }  // namespace

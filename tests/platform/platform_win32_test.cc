@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "paths/paths.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/listing.h"
+#include "platform/messages.h"
 
 namespace {
 
@@ -47,15 +49,16 @@ TEST(Win32Listing, YieldsDotEntriesFoldersByNameAndFileSizes) {
   CreateDirectoryW(wide(sub), nullptr);
   makeFile(file, 5000);
 
-  FolderListing* listing = nullptr;
+  ListingContextPtr context = makeListingContext();
+  FolderReaderPtr reader = makeFolderReader();
+  FolderRef folder;
+  folder.name = top;
   FindEntry entry;
   std::uint32_t errorCode = 0;
-  ASSERT_TRUE(openFolderListing(top, nullptr, listing, entry, errorCode));
+  ASSERT_EQ(openFolder(*context, *reader, folder, errorCode), FolderOpening::Opened);
   std::vector<Listed> entries;
-  do {
-    entries.push_back({entry.name, entry.attributes, entry.size});
-  } while (findNextEntry(listing, entry));
-  closeFolderListing(listing);
+  while (readEntry(*reader, entry)) entries.push_back({entry.name, entry.attributes, entry.size});
+  closeFolder(*context, *reader, folder, false);
   DeleteFileW(wide(file));
   RemoveDirectoryW(wide(sub));
   RemoveDirectoryW(wide(top));
@@ -77,11 +80,12 @@ TEST(Win32Listing, YieldsDotEntriesFoldersByNameAndFileSizes) {
 
 TEST(Win32Listing, MissingFolderFailsWithTheSystemCode) {
   std::u16string missing = joinPath(temporaryFolder().c_str(), u"missing");
-  FolderListing* listing = nullptr;
-  FindEntry entry;
+  ListingContextPtr context = makeListingContext();
+  FolderReaderPtr reader = makeFolderReader();
+  FolderRef folder;
+  folder.name = missing;
   std::uint32_t errorCode = 0;
-  EXPECT_FALSE(openFolderListing(missing, nullptr, listing, entry, errorCode));
-  EXPECT_EQ(listing, nullptr);
+  EXPECT_EQ(openFolder(*context, *reader, folder, errorCode), FolderOpening::Failed);
   EXPECT_EQ(errorCode, static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
 }
 

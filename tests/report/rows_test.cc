@@ -19,15 +19,17 @@ std::string narrow(std::u16string_view text) {
   return std::string(text.begin(), text.end());
 }
 
-// What `print` writes through the tool's output stream, taken from standard output.
+// What `print` writes through a report writer of its own, taken from standard output.
 template <typename Print>
 std::string capturedOutput(Print print) {
   std::fflush(stdout);
   std::FILE* file = std::tmpfile();
   int saved = dup(STDOUT_FILENO);
   dup2(fileno(file), STDOUT_FILENO);
-  print();
-  flushOutput();
+  ReportOutput output;
+  ReportWriter writer(output);
+  print(writer);
+  flushOutput(output);
   dup2(saved, STDOUT_FILENO);
   close(saved);
   std::rewind(file);
@@ -83,8 +85,9 @@ TEST_F(ErrorText, TheCodeInParenthesesPrecedesTheSystemsMessage) {
 
 TEST_F(ErrorText, ACodeWithoutAMessageLeavesTheCodeOutOfTheLine) {
   EXPECT_EQ(systemErrorText(99999), u"");
-  EXPECT_EQ(capturedOutput([] { printFolderError(u"/srv/x", 99999); }),
-            "Error accessing folder: /srv/x: \r\n");
+  EXPECT_EQ(
+      capturedOutput([](ReportWriter& writer) { printFolderError(writer, u"/srv/x", 99999); }),
+      "Error accessing folder: /srv/x: \r\n");
 }
 
 TEST(ErrorLine, AFolderThatCannotBeListedGetsItsLineAndAZeroRootRow) {
