@@ -2,10 +2,11 @@
 // descriptor, never by its full path, so no path limit applies and no level is resolved twice.
 //
 // The context holds the descriptors of folders kept for opening their subfolders, and counts every
-// descriptor the scan holds (kept ones, and those being read or opened) against a budget. When the
-// budget or the process runs short, the least recently used kept descriptor that no open is using
-// is closed; a folder whose descriptor went is opened again, when a subfolder of it is wanted, from
-// its nearest kept ancestor (or from its path, for the top), and must prove the same folder.
+// descriptor the scan holds (kept ones, and those being read or opened) against a budget. A kept
+// descriptor stays while a subfolder's reader uses it. When the budget or the process runs short,
+// the least recently used kept descriptor that no reader uses is closed; a folder whose descriptor
+// went is opened again, when a subfolder of it is wanted, from its nearest kept ancestor (or from
+// its path, for the top), and must prove to be the same folder. The scan's lock guards it all.
 #include <dirent.h>
 #include <fcntl.h>
 #include <string.h>
@@ -215,45 +216,15 @@ bool isKernelFileSystem(int descriptor) {
 // A folder's descriptor kept for opening its subfolders.
 struct KeptFolder {
   OpenFolder open;
-  std::size_t opening = 0;  // subfolders being opened relative to it right now
+  std::size_t users = 0;  // readers of subfolders opened relative to it, still reading
   bool subfoldersDone = false;
   std::uint64_t lastUse = 0;
 };
 
 }  // namespace
 
-// The context's lock, held for a moment at a time by every reader several times a folder. Where
-// the system offers it, a thread that finds it taken spins a little before it sleeps: sleeping
-// and being woken take far longer than the holder does, and left readers idle a seventh of a
-// scan.
-struct BriefLock {
-  BriefLock() {
-    pthread_mutexattr_t attributes;
-    pthread_mutexattr_init(&attributes);
-#ifdef PTHREAD_MUTEX_ADAPTIVE_NP
-    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_ADAPTIVE_NP);
-#endif
-    pthread_mutex_init(&mutex, &attributes);
-    pthread_mutexattr_destroy(&attributes);
-  }
-  ~BriefLock() {
-    pthread_mutex_destroy(&mutex);
-  }
-  BriefLock(const BriefLock&) = delete;
-  BriefLock& operator=(const BriefLock&) = delete;
-  void lock() {
-    pthread_mutex_lock(&mutex);
-  }
-  void unlock() {
-    pthread_mutex_unlock(&mutex);
-  }
-
-  pthread_mutex_t mutex;
-};
-
 struct ListingContext {
-  BriefLock lock;
-  std::condition_variable_any descriptorFreed;
+  std::condition_variable descriptorFreed;  // waited on with the scan's lock
   std::size_t budget = 0;
   // Descriptors the scan holds: kept ones, and those being read or opened.
   std::size_t held = 0;
@@ -263,52 +234,62 @@ struct ListingContext {
   std::size_t waiting = 0;
   std::uint64_t uses = 0;
   std::unordered_map<const FolderRef*, KeptFolder> kept;
+  // Kept folders no longer wanted, closed by the next reader to let the lock go: a close under the
+  // lock would keep every other reader waiting.
+  std::vector<OpenFolder> closing;
 };
 
 struct FolderReader {
   OpenFolder folder;
+  const FolderRef* parentInUse = nullptr;  // whose kept descriptor the folder was opened from
   FolderIdentity identity;  // of the folder being read: a subfolder elsewhere is a mount point
   bool havePending = false;
-  RawEntry pending;        // the first entry, read when the folder was opened
-  std::string nativeName;  // scratch for names on their way to the system
+  RawEntry pending;                 // the first entry, read when the folder was opened
+  std::string nativeName;           // scratch for names on their way to the system
+  std::vector<OpenFolder> closing;  // taken from the context, to close without the lock
   DirectoryReader directory;
 };
 
 namespace {
+
+using ScanLock = std::unique_lock<std::mutex>;
 
 void releaseDescriptor(ListingContext& context) {
   --context.held;
   if (context.waiting > 0) context.descriptorFreed.notify_all();
 }
 
-// Takes a kept folder out of the context; the caller closes it, once the lock is let go where it
-// can be: a close under the lock keeps every other reader waiting.
-OpenFolder takeKept(ListingContext& context,
-                    std::unordered_map<const FolderRef*, KeptFolder>::iterator at) {
-  OpenFolder open = at->second.open;
+// Takes a kept folder out of the context, to be closed now or by the next reader to let the lock
+// go.
+void dropKept(ListingContext& context,
+              std::unordered_map<const FolderRef*, KeptFolder>::iterator at, bool closeNow) {
+  if (closeNow) {
+    closeOpenFolder(at->second.open);
+  } else {
+    context.closing.push_back(at->second.open);
+  }
   context.kept.erase(at);
   releaseDescriptor(context);
-  return open;
 }
 
-// Closes the least recently used kept descriptor that no open is using; false when there is none.
+// Closes the least recently used kept descriptor that no reader uses; false when there is none.
 bool giveUpKeptDescriptor(ListingContext& context) {
   auto oldest = context.kept.end();
   for (auto at = context.kept.begin(); at != context.kept.end(); ++at) {
-    if (at->second.opening == 0 &&
+    if (at->second.users == 0 &&
         (oldest == context.kept.end() || at->second.lastUse < oldest->second.lastUse)) {
       oldest = at;
     }
   }
   if (oldest == context.kept.end()) return false;
-  OpenFolder given = takeKept(context, oldest);
-  closeOpenFolder(given);
+  // Closed at once: the descriptor is wanted now.
+  dropKept(context, oldest, true);
   return true;
 }
 
 // Counts one more descriptor against the budget, first giving up kept ones or waiting for others
 // to be released while the budget is spent.
-void reserveDescriptor(ListingContext& context, std::unique_lock<BriefLock>& lock) {
+void reserveDescriptor(ListingContext& context, ScanLock& lock) {
   while (context.held >= context.budget && !giveUpKeptDescriptor(context)) {
     // Every descriptor held is in use by a reader at work; when all of them wait here, this one
     // goes ahead and lets the system say whether there is room.
@@ -320,18 +301,22 @@ void reserveDescriptor(ListingContext& context, std::unique_lock<BriefLock>& loc
   ++context.held;
 }
 
-// Opens `path` relative to `base` within the budget; -1 with errno when it cannot be opened. When
-// the process runs out of descriptors before the budget does, the budget shrinks to what it holds
-// and kept descriptors make room.
-int openCounted(ListingContext& context, std::unique_lock<BriefLock>& lock, int base,
+// Opens `path` relative to `base` within the budget, letting the lock go for the system call.
+// Returns the descriptor with the lock let go; or -1, with errno, and the lock held. When the
+// process runs out of descriptors before the budget does, the budget shrinks to what it holds and
+// kept descriptors make room.
+int openCounted(ListingContext& context, ScanLock& lock, FolderReader& reader, int base,
                 const char* path, int flags) {
   reserveDescriptor(context, lock);
   for (;;) {
+    reader.closing.swap(context.closing);
     lock.unlock();
+    for (OpenFolder& folder : reader.closing) closeOpenFolder(folder);
+    reader.closing.clear();
     int descriptor = openat(base, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | flags);
+    if (descriptor >= 0) return descriptor;
     int openError = errno;
     lock.lock();
-    if (descriptor >= 0) return descriptor;
     bool outOfDescriptors = openError == EMFILE || openError == ENFILE;
     if (outOfDescriptors && context.held > 1) context.budget = context.held - 1;
     if (!outOfDescriptors || !giveUpKeptDescriptor(context)) {
@@ -349,67 +334,59 @@ bool isSameFolder(int descriptor, const FolderRef& folder) {
 }
 
 // Opens `folder` again, from its nearest kept ancestor or from the top's path, through paths of
-// bounded length; -1 with errno when that fails or leads to another folder.
-int reopenFolder(ListingContext& context, std::unique_lock<BriefLock>& lock,
+// bounded length; -1 with errno when that fails or leads to another folder. The lock is held on
+// entry and on return.
+int reopenFolder(ListingContext& context, ScanLock& lock, FolderReader& reader,
                  const FolderRef& folder) {
-  std::vector<const FolderRef*> way;  // from `folder` up to below the kept ancestor
+  std::vector<std::string> way;  // the names from below the kept ancestor down to `folder`
   const FolderRef* base = &folder;
-  for (; base && !context.kept.count(base); base = base->parent) way.push_back(base);
-  KeptFolder* kept = base ? &context.kept.at(base) : nullptr;
-  if (kept) ++kept->opening;
-  int descriptor = kept ? kept->open.descriptor : AT_FDCWD;
-  bool baseIsOurs = false;
-  std::string path;
-  for (auto step = way.rbegin(); step != way.rend(); ++step) {
-    std::string name;
-    narrowInto(name, (*step)->name);
-    if (!path.empty() && path.size() + 1 + name.size() > kReopenPathBytes) {
-      int next = openCounted(context, lock, descriptor, path.c_str(), 0);
-      int openError = errno;
-      if (baseIsOurs) {
-        close(descriptor);
-        releaseDescriptor(context);
-      }
-      if (next < 0) {
-        if (kept) --context.kept.at(base).opening;
-        errno = openError;
-        return -1;
-      }
-      descriptor = next;
-      baseIsOurs = true;
-      path.clear();
-    }
-    if (!path.empty()) path += '/';
-    path += name;
+  for (; base && !context.kept.count(base); base = base->parent) {
+    narrowInto(way.emplace_back(), base->name);
   }
-  int reopened = openCounted(context, lock, descriptor, path.c_str(), 0);
-  int openError = errno;
-  if (baseIsOurs) {
-    close(descriptor);
-    releaseDescriptor(context);
+  // Kept in use meanwhile, so that it is not given up while the lock is let go.
+  if (base) ++context.kept.at(base).users;
+  int descriptor = base ? context.kept.at(base).open.descriptor : AT_FDCWD;
+  bool descriptorIsOurs = false;
+  std::string path;
+  for (auto name = way.rbegin(); name != way.rend() && descriptor != -1; ++name) {
+    path += path.empty() ? "" : "/";
+    path += *name;
+    bool last = name + 1 == way.rend();
+    if (!last && path.size() + 1 + name[1].size() <= kReopenPathBytes) continue;
+    int next = openCounted(context, lock, reader, descriptor, path.c_str(), 0);
+    int openError = errno;
+    if (next >= 0) lock.lock();
+    if (descriptorIsOurs) {
+      close(descriptor);
+      releaseDescriptor(context);
+    }
+    descriptor = next;
+    descriptorIsOurs = true;
+    path.clear();
+    errno = openError;
   }
   // Looked up again: the map may have changed while the lock was let go.
-  if (kept) --context.kept.at(base).opening;
-  if (reopened >= 0 && !isSameFolder(reopened, folder)) {
-    close(reopened);
+  if (base) --context.kept.at(base).users;
+  if (descriptor >= 0 && !isSameFolder(descriptor, folder)) {
+    close(descriptor);
     releaseDescriptor(context);
-    openError = ENOENT;
-    reopened = -1;
+    errno = ENOENT;
+    descriptor = -1;
   }
-  errno = openError;
-  return reopened;
+  return descriptor;
 }
 
-// The descriptor of `parent`, marked in use until releaseParent; -1 with errno when the folder
-// could not be opened again.
-int useParent(ListingContext& context, std::unique_lock<BriefLock>& lock, const FolderRef& parent) {
+// The descriptor of `parent`, in use by the caller until it lets it go; -1 with errno when the
+// folder could not be opened again. The lock is held on entry and on return.
+int useParent(ListingContext& context, ScanLock& lock, FolderReader& reader,
+              const FolderRef& parent) {
   auto at = context.kept.find(&parent);
   if (at == context.kept.end()) {
-    int descriptor = reopenFolder(context, lock, parent);
+    int descriptor = reopenFolder(context, lock, reader, parent);
     if (descriptor < 0) return -1;
     at = context.kept.find(&parent);
     if (at != context.kept.end()) {
-      // Opened again by another thread meanwhile: one copy is enough.
+      // Opened again by another reader meanwhile: one copy is enough.
       close(descriptor);
       releaseDescriptor(context);
     } else {
@@ -417,17 +394,28 @@ int useParent(ListingContext& context, std::unique_lock<BriefLock>& lock, const 
       at->second.open.descriptor = descriptor;
     }
   }
-  ++at->second.opening;
+  ++at->second.users;
   at->second.lastUse = ++context.uses;
   return at->second.open.descriptor;
 }
 
-// The parent's descriptor is no longer used by this open; when nothing more is opened relative to
-// it, it goes, to be closed by the caller.
-OpenFolder releaseParent(ListingContext& context, const FolderRef& parent) {
-  auto at = context.kept.find(&parent);
-  if (--at->second.opening == 0 && at->second.subfoldersDone) return takeKept(context, at);
-  return OpenFolder();
+// The reader is done with its parent's descriptor and with the context; the lock is held.
+void stopReading(ListingContext& context, FolderReader& reader) {
+  if (reader.parentInUse) {
+    auto at = context.kept.find(reader.parentInUse);
+    if (--at->second.users == 0 && at->second.subfoldersDone) dropKept(context, at, false);
+    reader.parentInUse = nullptr;
+  }
+  --context.reading;
+  if (context.waiting > 0) context.descriptorFreed.notify_all();
+}
+
+// Ends the reading of a folder that will not be listed after all; the lock is held on return.
+void abandonReading(ListingContext& context, ScanLock& lock, FolderReader& reader) {
+  closeOpenFolder(reader.folder);
+  lock.lock();
+  releaseDescriptor(context);
+  stopReading(context, reader);
 }
 
 bool leadsBackUp(const FolderRef& folder) {
@@ -435,35 +423,6 @@ bool leadsBackUp(const FolderRef& folder) {
     if (above->identity == folder.identity) return true;
   }
   return false;
-}
-
-// Opens the folder's descriptor, counted against the budget, for a reader that starts reading;
-// -1 with errno on failure.
-int openFolderDescriptor(ListingContext& context, FolderReader& reader, const FolderRef& folder) {
-  narrowInto(reader.nativeName, folder.name);
-  std::unique_lock<BriefLock> lock(context.lock);
-  ++context.reading;
-  if (!folder.parent) {
-    int descriptor = openCounted(context, lock, AT_FDCWD, reader.nativeName.c_str(), 0);
-    if (descriptor >= 0) {
-      folder.identityState = readFolderIdentity(descriptor, folder.identity)
-                                 ? IdentityState::Known
-                                 : IdentityState::Unavailable;
-    }
-    return descriptor;
-  }
-  int base = useParent(context, lock, *folder.parent);
-  if (base < 0) return -1;
-  // A folder replaced by a link since it was listed is not followed: a scan that follows no links
-  // would otherwise leave the tree. It fails with ELOOP, like any folder that cannot be listed.
-  int noFollow = folder.throughReparsePoint ? 0 : O_NOFOLLOW;
-  int descriptor = openCounted(context, lock, base, reader.nativeName.c_str(), noFollow);
-  int openError = errno;
-  OpenFolder parentDone = releaseParent(context, *folder.parent);
-  lock.unlock();
-  closeOpenFolder(parentDone);
-  errno = openError;
-  return descriptor;
 }
 
 // Fills `entry` for the entry `raw` of the folder open as `folder`. Links and mount points are
@@ -514,19 +473,6 @@ void describeEntry(int folder, const FolderIdentity& folderIdentity, const RawEn
   }
 }
 
-// The reader is done with the context; a reader waiting for a descriptor may now go ahead.
-void stopReading(ListingContext& context) {
-  --context.reading;
-  if (context.waiting > 0) context.descriptorFreed.notify_all();
-}
-
-void endReading(ListingContext& context, FolderReader& reader) {
-  closeOpenFolder(reader.folder);
-  std::lock_guard<BriefLock> lock(context.lock);
-  releaseDescriptor(context);
-  stopReading(context);
-}
-
 }  // namespace
 
 const PathStyle& nativePathStyle() {
@@ -536,6 +482,7 @@ const PathStyle& nativePathStyle() {
 ListingContextPtr makeListingContext() {
   ListingContextPtr context(new ListingContext, [](ListingContext* done) {
     for (auto& kept : done->kept) closeOpenFolder(kept.second.open);
+    for (OpenFolder& folder : done->closing) closeOpenFolder(folder);
     delete done;
   });
   std::size_t budget = kMostHeldDescriptors;
@@ -560,21 +507,42 @@ FolderReaderPtr makeFolderReader() {
   return FolderReaderPtr(new FolderReader, [](FolderReader* done) { delete done; });
 }
 
-FolderOpening openFolder(ListingContext& context, FolderReader& reader, const FolderRef& folder,
-                         std::uint32_t& errorCode) {
+FolderOpening openFolder(ListingContext& context, std::unique_lock<std::mutex>& lock,
+                         FolderReader& reader, const FolderRef& folder, std::uint32_t& errorCode) {
   if (folder.throughReparsePoint && leadsBackUp(folder)) {
     errorCode = ELOOP;
     return FolderOpening::Failed;
   }
-  reader.folder.descriptor = openFolderDescriptor(context, reader, folder);
+  ++context.reading;
+  int base = AT_FDCWD;
+  if (folder.parent) {
+    base = useParent(context, lock, reader, *folder.parent);
+    if (base < 0) {
+      errorCode = static_cast<std::uint32_t>(errno);
+      stopReading(context, reader);
+      return FolderOpening::Failed;
+    }
+    reader.parentInUse = folder.parent;
+  }
+  // A folder replaced by a link since it was listed is not followed: a scan that follows no links
+  // would otherwise leave the tree. It fails with ELOOP, like any folder that cannot be listed.
+  int noFollow = folder.parent && !folder.throughReparsePoint ? O_NOFOLLOW : 0;
+  narrowInto(reader.nativeName, folder.name);
+  reader.folder.descriptor =
+      openCounted(context, lock, reader, base, reader.nativeName.c_str(), noFollow);
   if (reader.folder.descriptor < 0) {
     errorCode = static_cast<std::uint32_t>(errno);
-    std::lock_guard<BriefLock> lock(context.lock);
-    stopReading(context);
+    stopReading(context, reader);
     return FolderOpening::Failed;
   }
+  // The lock is let go from here on, until the reading ends.
+  if (!folder.parent) {
+    folder.identityState = readFolderIdentity(reader.folder.descriptor, folder.identity)
+                               ? IdentityState::Known
+                               : IdentityState::Unavailable;
+  }
   if (folder.throughReparsePoint && isKernelFileSystem(reader.folder.descriptor)) {
-    endReading(context, reader);
+    abandonReading(context, lock, reader);
     return FolderOpening::NotEntered;
   }
   reader.identity = folder.identity;
@@ -582,7 +550,7 @@ FolderOpening openFolder(ListingContext& context, FolderReader& reader, const Fo
   if (!startReading(reader.directory, reader.folder) ||
       !readRawEntry(reader.directory, reader.folder, reader.pending)) {
     errorCode = static_cast<std::uint32_t>(errno ? errno : ENOENT);
-    endReading(context, reader);
+    abandonReading(context, lock, reader);
     return FolderOpening::Failed;
   }
   reader.havePending = true;
@@ -597,29 +565,24 @@ bool readEntry(FolderReader& reader, FindEntry& entry) {
   return true;
 }
 
-void closeFolder(ListingContext& context, FolderReader& reader, const FolderRef& folder,
-                 bool keepForSubfolders) {
-  if (!keepForSubfolders) {
-    endReading(context, reader);
-    return;
+void closeFolder(ListingContext& context, std::unique_lock<std::mutex>& lock, FolderReader& reader,
+                 const FolderRef& folder, bool keepForSubfolders) {
+  if (!keepForSubfolders) closeOpenFolder(reader.folder);
+  lock.lock();
+  if (keepForSubfolders) {
+    KeptFolder& kept = context.kept[&folder];
+    kept.open = reader.folder;
+    kept.lastUse = ++context.uses;
+    reader.folder = OpenFolder();
+  } else {
+    releaseDescriptor(context);
   }
-  std::lock_guard<BriefLock> lock(context.lock);
-  KeptFolder& kept = context.kept[&folder];
-  kept.open = reader.folder;
-  kept.lastUse = ++context.uses;
-  reader.folder = OpenFolder();
-  // Kept and not in use: a reader short of descriptors may give it up.
-  stopReading(context);
+  stopReading(context, reader);
 }
 
 void doneWithSubfolders(ListingContext& context, const FolderRef& folder) {
-  OpenFolder done;
-  {
-    std::lock_guard<BriefLock> lock(context.lock);
-    auto at = context.kept.find(&folder);
-    if (at == context.kept.end()) return;
-    at->second.subfoldersDone = true;
-    if (at->second.opening == 0) done = takeKept(context, at);
-  }
-  closeOpenFolder(done);
+  auto at = context.kept.find(&folder);
+  if (at == context.kept.end()) return;
+  at->second.subfoldersDone = true;
+  if (at->second.users == 0) dropKept(context, at, false);
 }

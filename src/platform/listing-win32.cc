@@ -2,17 +2,15 @@
 // several threads may do at once. A folder's path is its ancestors' names joined: nothing is kept
 // open between folders. Identities (volume serial and file index) are looked up only when a
 // reparse point is about to be followed, to rule out a loop, and are then kept in the folder's
-// reference under the context's lock.
-#include <mutex>
+// reference, under the scan's lock.
 #include <vector>
 
 #include "paths/paths.h"
 #include "platform/common-win32.h"
 #include "platform/listing.h"
 
-struct ListingContext {
-  std::mutex identityLock;  // guards the identities of FolderRef, which readers look up lazily
-};
+// Nothing is held between folders; the identities readers look up are kept in the FolderRefs.
+struct ListingContext {};
 
 struct FolderReader {
   HANDLE find = INVALID_HANDLE_VALUE;
@@ -67,9 +65,9 @@ bool knowIdentity(const FolderRef& folder) {
   return folder.identityState == IdentityState::Known;
 }
 
-// True when the reparse point `folder` leads to a folder on the way from the top to it.
-bool leadsBackUp(ListingContext& context, const FolderRef& folder) {
-  std::lock_guard<std::mutex> lock(context.identityLock);
+// True when the reparse point `folder` leads to a folder on the way from the top to it. The
+// identities looked up are kept, under the scan's lock: following a reparse point is rare.
+bool leadsBackUp(const FolderRef& folder) {
   if (!knowIdentity(folder)) return false;
   for (const FolderRef* above = folder.parent; above; above = above->parent) {
     if (knowIdentity(*above) && above->identity == folder.identity) return true;
@@ -96,17 +94,19 @@ FolderReaderPtr makeFolderReader() {
   return FolderReaderPtr(new FolderReader, [](FolderReader* done) { delete done; });
 }
 
-FolderOpening openFolder(ListingContext& context, FolderReader& reader, const FolderRef& folder,
-                         std::uint32_t& errorCode) {
-  if (folder.throughReparsePoint && leadsBackUp(context, folder)) {
+FolderOpening openFolder(ListingContext&, std::unique_lock<std::mutex>& lock, FolderReader& reader,
+                         const FolderRef& folder, std::uint32_t& errorCode) {
+  if (folder.throughReparsePoint && leadsBackUp(folder)) {
     errorCode = ERROR_CANT_RESOLVE_FILENAME;
     return FolderOpening::Failed;
   }
   std::u16string pattern = joinPath(pathOf(folder).c_str(), u"*");
+  lock.unlock();
   reader.find = FindFirstFileExW(wide(pattern), FindExInfoBasic, &reader.first,
                                  FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (reader.find == INVALID_HANDLE_VALUE) {
     errorCode = GetLastError();
+    lock.lock();
     return FolderOpening::Failed;
   }
   reader.havePending = true;
@@ -125,9 +125,11 @@ bool readEntry(FolderReader& reader, FindEntry& entry) {
   return true;
 }
 
-void closeFolder(ListingContext&, FolderReader& reader, const FolderRef&, bool) {
+void closeFolder(ListingContext&, std::unique_lock<std::mutex>& lock, FolderReader& reader,
+                 const FolderRef&, bool) {
   FindClose(reader.find);
   reader.find = INVALID_HANDLE_VALUE;
+  lock.lock();
 }
 
 void doneWithSubfolders(ListingContext&, const FolderRef&) {}

@@ -4,16 +4,21 @@
 // A scan owns one ListingContext, which every thread that reads folders shares, and each such
 // thread owns one FolderReader. On POSIX the context keeps, within a budget of descriptors, the
 // folders held open for opening their subfolders relative to them, and opens a folder again from
-// its nearest open ancestor when its descriptor had to be given up. All functions may be called
-// from several threads at once, each with its own reader.
+// its nearest open ancestor when its descriptor had to be given up.
+//
+// The scan's one lock guards the context too: openFolder and closeFolder are handed it, hold it
+// while they touch the context and let it go around system calls that may take long; readEntry
+// runs without it. So a folder costs the scan's threads one taking of the lock, not several.
 //
 // Invariants the caller keeps: a FolderRef stays where it is, with its parent, name and identity
-// unchanged, from the first call that names it until the caller has seen the last of its
-// subfolders opened; a folder is read by one reader at a time; the context outlives every reader.
+// unchanged, from the first call that names it until doneWithSubfolders for it (or until it is
+// known to have no subfolders); a folder is read by one reader at a time; the context outlives
+// every reader.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/clock.h"
@@ -73,23 +78,25 @@ std::size_t mostConcurrentReaders(const ListingContext& context);
 
 enum class FolderOpening { Opened, Failed, NotEntered };
 
-// Opens `folder` for reading with `reader`. Failed, with the system's code in `errorCode`, when it
-// cannot be listed; a reparse point that leads back to a folder on the way from the top fails with
-// the platform's loop code. NotEntered for a folder that is not to be descended although the
-// scan asked for it: on POSIX a kernel file system (proc, sysfs and the like, whose links branch
-// out without end) reached through a link or a mount point.
-FolderOpening openFolder(ListingContext& context, FolderReader& reader, const FolderRef& folder,
-                         std::uint32_t& errorCode);
+// Opens `folder` for reading with `reader`; the scan's lock is held on entry. Opened: the lock is
+// let go, for the folder to be read without it, until closeFolder. Failed, with the system's code
+// in `errorCode`, when the folder cannot be listed (a reparse point that leads back to a folder on
+// the way from the top fails with the platform's loop code); NotEntered for a folder that is not
+// to be descended although the scan asked for it (on POSIX a kernel file system, such as proc or
+// sysfs, whose links branch out without end, reached through a link or a mount point). Both with
+// the lock held on return.
+FolderOpening openFolder(ListingContext& context, std::unique_lock<std::mutex>& lock,
+                         FolderReader& reader, const FolderRef& folder, std::uint32_t& errorCode);
 
 // Yields the next entry of the folder open in `reader`, in the order the file system gives,
 // "." and ".." included where it gives them; false at the end or when it cannot be read further.
-// The folder yields at least one entry, or openFolder fails.
+// The folder yields at least one entry, or openFolder fails. Called without the lock.
 bool readEntry(FolderReader& reader, FindEntry& entry);
 
-// Ends the reading. With `keepForSubfolders` the folder stays at hand for opening its subfolders,
-// until doneWithSubfolders.
-void closeFolder(ListingContext& context, FolderReader& reader, const FolderRef& folder,
-                 bool keepForSubfolders);
+// Ends the reading, taking the lock again. With `keepForSubfolders` the folder stays at hand for
+// opening its subfolders, until doneWithSubfolders.
+void closeFolder(ListingContext& context, std::unique_lock<std::mutex>& lock, FolderReader& reader,
+                 const FolderRef& folder, bool keepForSubfolders);
 
-// Every subfolder of `folder` that will be opened has been: what was kept for them goes.
+// Every subfolder of `folder` has been read: what was kept for them goes. With the lock held.
 void doneWithSubfolders(ListingContext& context, const FolderRef& folder);

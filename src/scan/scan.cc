@@ -76,10 +76,10 @@ std::unique_ptr<FolderNode> subfolderOf(const FolderNode& folder, const FindEntr
 }
 
 // Lists one folder: the totals of its own entries and the subfolders to descend into, in listing
-// order.
-FolderState listFolder(ListingContext& listing, FolderLister& lister, FolderNode& folder,
-                       const ScanRules& rules) {
-  switch (openFolder(listing, *lister.reader, folder.ref, folder.errorCode)) {
+// order. The lock is held on entry and on return, and let go while the folder is read.
+FolderState listFolder(SharedScan& scan, std::unique_lock<std::mutex>& lock, FolderLister& lister,
+                       FolderNode& folder) {
+  switch (openFolder(scan.listing, lock, *lister.reader, folder.ref, folder.errorCode)) {
     case FolderOpening::Failed:
       return FolderState::Failed;
     case FolderOpening::NotEntered:
@@ -88,24 +88,22 @@ FolderState listFolder(ListingContext& listing, FolderLister& lister, FolderNode
       break;
   }
   while (readEntry(*lister.reader, lister.entry)) {
-    countEntry(lister.entry, rules, folder.totals);
-    if (shouldDescend(lister.entry, rules)) {
+    countEntry(lister.entry, scan.tree.rules, folder.totals);
+    if (shouldDescend(lister.entry, scan.tree.rules)) {
       folder.subfolders.push_back(subfolderOf(folder, lister.entry));
     }
   }
-  closeFolder(listing, *lister.reader, folder.ref, !folder.subfolders.empty());
+  closeFolder(scan.listing, lock, *lister.reader, folder.ref, !folder.subfolders.empty());
   return FolderState::Listed;
 }
 
-// Lists a folder handed out from the tree and records its outcome; `lock` is held on entry and on
-// return, and let go while the folder is read.
+// Lists a folder handed out from the tree and records its outcome; the lock is held on entry and
+// on return.
 void listHandedOut(SharedScan& scan, std::unique_lock<std::mutex>& lock, FolderLister& lister,
                    const HandedOut& job) {
-  lock.unlock();
-  FolderState outcome = listFolder(scan.listing, lister, *job.folder, scan.tree.rules);
-  lock.lock();
+  FolderState outcome = listFolder(scan, lock, lister, *job.folder);
   ListingOutcome finished = finishListing(scan.tree, job, outcome);
-  // Every subfolder of the parent has been opened: nothing more is opened relative to it.
+  // Every subfolder of the parent has been read: nothing more is opened relative to it.
   if (finished.lastOfParent) doneWithSubfolders(scan.listing, job.parent->ref);
   if (finished.reportWaits) moveReport(scan);
   wakeListers(scan, 1);
