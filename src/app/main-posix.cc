@@ -13,5 +13,5 @@ int main(int argc, char** argv) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(argv[i]);
     arguments.emplace_back(bytes, bytes + std::strlen(argv[i]));
   }
-  return runTreemeter(arguments, defaultWorkerCount());
+  return runTreemeter(arguments, kScanChoosesWorkers);
 }

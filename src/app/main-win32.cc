@@ -12,5 +12,5 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 0; i < argc; ++i) {
     arguments.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
   }
-  return runTreemeter(arguments, defaultWorkerCount());
+  return runTreemeter(arguments, kScanChoosesWorkers);
 }

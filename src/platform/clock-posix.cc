@@ -1,6 +1,7 @@
 // The POSIX clock and calendar: clock_gettime, localtime_r, and the date and time formats of the
 // user's LC_TIME locale.
 #include <langinfo.h>
+#include <sys/resource.h>
 #include <time.h>
 
 #include "platform/clock.h"
@@ -133,4 +134,10 @@ int currentLocalYear() {
   time_t now = time(nullptr);
   struct tm fields;
   return localtime_r(&now, &fields) ? fields.tm_year + 1900 : 1970;
+}
+
+std::uint64_t waitsSoFar() {
+  struct rusage usage;
+  if (getrusage(RUSAGE_SELF, &usage) != 0) return 0;
+  return static_cast<std::uint64_t>(usage.ru_nvcsw);
 }

@@ -36,3 +36,7 @@ std::u16string timeOfDayText(const SystemTime& time);
 
 // The local calendar year of the current moment.
 int currentLocalYear();
+
+// How many times so far this process's threads have given up their processor to wait: for the
+// disk, the network, or one another. 0 where the system does not count it.
+std::uint64_t waitsSoFar();

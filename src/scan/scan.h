@@ -10,12 +10,13 @@
 #include "report/rows.h"
 #include "scan/totals.h"
 
-// Scans the folder at `path` (in the form the platform lists) and everything below it, keeping up
-// to `workers` folder reads in flight (with 1, this thread reads every folder itself, one at a
-// time), and writes its lines through `writer` as soon as they and every line before them are
-// known. Returns the whole tree's totals. Stops early once the report can no longer be written.
+// The worker count with which the scan chooses for itself how many folder reads to keep in flight.
+constexpr std::size_t kScanChoosesWorkers = 0;
+
+// Scans the folder at `path` (in the form the platform lists) and everything below it, keeping
+// `workers` folder reads in flight (with 1, this thread reads every folder itself, one at a time;
+// with kScanChoosesWorkers, one per processor, and more while they wait on the disk), and writes
+// its lines through `writer` as soon as they and every line before them are known. Returns the
+// whole tree's totals. Stops early once the report can no longer be written.
 FolderTotals scanFolder(const ScanRules& rules, const std::u16string& path, ReportWriter& writer,
                         std::size_t workers);
-
-// How many folder reads a scan keeps in flight on this machine.
-std::size_t defaultWorkerCount();
