@@ -123,6 +123,18 @@ TEST_F(SpecialTree, PipesSocketsAndLinksThatDangleOrLoop) {
   }
 }
 
+// Links into the system's own trees, followed with "yes": the links of /proc and /sys lead from
+// every process and device to every other, so a scan that entered them would never end. Each
+// link is an entry of its folder and nothing more.
+TEST_F(SpecialTree, LinksIntoKernelFileSystemsAreCountedButNotEntered) {
+  makeLink("/proc", root + "/proc");
+  makeLink("/proc/self", root + "/self");
+  makeLink("/sys/class", root + "/class");
+  ProgramResult result = runChecked({"yes", "0", "0", "0", root});
+  std::string rootRow = root + "\t0.000 MB\t0.000 MiB\t5\t01/01/01 00:00:00\r\n";
+  EXPECT_EQ(result.out.substr(result.out.find("latest file stamp\r\n") + 19), rootRow);
+}
+
 TEST_F(SpecialTree, FoldersThatCannotBeListedOrSearched) {
   if (std::string why = unprivilegedRunUnavailable(); !why.empty()) GTEST_SKIP() << why;
   makeFolder(root + "/closed");

@@ -1,5 +1,7 @@
 // The scan end to end: trees built in a temporary folder, the real program run on them, and every
 // byte of the report compared.
+#include "scan/scan.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -7,9 +9,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "report/output.h"
 #include "support/program.h"
 #include "support/tree.h"
 
@@ -186,6 +190,33 @@ TEST_F(ScanTest, DayCutoffLeavesOldFilesOutOfSizesButNotOutOfCountOrStamp) {
   std::string report = reportOf(runProgram({"no", "0", "12", "0", top}));
   EXPECT_EQ(report, row(top + "/oldOnly", "0.000 MB", "0.000 MiB", 3, stampText(now - 40 * 86400)) +
                         row(top, "0.004 MB", "0.004 MiB", 8, stampText(now - 86400)));
+}
+
+// The day filter at the scan's own interface, where a cut-off can equal a file's stamp to the
+// hundred nanoseconds: a file written at the cut-off instant counts, one written a unit earlier
+// does not, and neither does the first once the cut-off is a unit later.
+TEST_F(ScanTest, AFileWrittenAtTheCutoffInstantCounts) {
+  makeFile(top + "/at", 5000);
+  setModified(top + "/at", kStampA, 500000000);
+  makeFile(top + "/before", 7000);
+  setModified(top + "/before", kStampA, 499999900);
+  const FileTime stampOfAt = (kStampA + 11644473600ULL) * 10000000ULL + 5000000ULL;
+  const struct {
+    FileTime cutoff;
+    std::int64_t totalBytes;
+  } cases[] = {{stampOfAt - 1, 12000}, {stampOfAt, 5000}, {stampOfAt + 1, 0}};
+  for (const auto& c : cases) {
+    ScanRules rules;
+    rules.minSize = std::numeric_limits<std::int64_t>::max();  // no rows: nothing is printed
+    rules.dayCutoff = c.cutoff;
+    ReportOutput output;
+    ReportWriter writer(output);
+    std::u16string path(top.begin(), top.end());
+    FolderTotals totals = scanFolder(rules, path, writer, kScanChoosesWorkers);
+    EXPECT_EQ(totals.totalBytes, c.totalBytes) << c.cutoff - stampOfAt;
+    EXPECT_EQ(totals.entryCount, 4u);
+    EXPECT_EQ(totals.latestWrite, stampOfAt);
+  }
 }
 
 TEST_F(ScanTest, LinksAreCountedButNotFollowedWithNo) {
