@@ -9,6 +9,13 @@ cmake --preset release >/dev/null
 cmake --build --preset release -j"$jobs"
 ctest --preset release -j"$jobs"
 
+# The listing that POSIX systems other than Linux use (readdir and fstatat), built on Linux too so
+# that it is tested somewhere; every test runs against it.
+echo "== Linux build with the portable POSIX listing, and tests"
+cmake --preset portable >/dev/null
+cmake --build --preset portable -j"$jobs"
+ctest --preset portable -j"$jobs"
+
 # The Windows build: cross-compiled with mingw-w64 and run under wine64, in a wine prefix inside
 # its build folder (made by the first run, kept for the next).
 wine=/usr/lib/wine/wine64
@@ -29,6 +36,13 @@ echo "== Sanitizer build (AddressSanitizer and UndefinedBehaviorSanitizer, no re
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$jobs"
 ctest --preset asan -j"$jobs"
+
+# Every test, the scan and fault tests among them, with the program itself built under
+# ThreadSanitizer: a data race between the threads that read folders fails the run.
+echo "== ThreadSanitizer build and tests"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j"$jobs"
+ctest --preset tsan -j"$jobs"
 
 # A fixed seed makes every run try the same inputs in the same order, so a finding reproduces;
 # set TREEMETER_FUZZ_SEED=0 for a fresh seed each run when hunting at length.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -55,10 +56,12 @@ TEST(Win32Listing, YieldsDotEntriesFoldersByNameAndFileSizes) {
   folder.name = top;
   FindEntry entry;
   std::uint32_t errorCode = 0;
-  ASSERT_EQ(openFolder(*context, *reader, folder, errorCode), FolderOpening::Opened);
+  std::mutex scanLock;
+  std::unique_lock<std::mutex> lock(scanLock);
+  ASSERT_EQ(openFolder(*context, lock, *reader, folder, errorCode), FolderOpening::Opened);
   std::vector<Listed> entries;
   while (readEntry(*reader, entry)) entries.push_back({entry.name, entry.attributes, entry.size});
-  closeFolder(*context, *reader, folder, false);
+  closeFolder(*context, lock, *reader, folder, false);
   DeleteFileW(wide(file));
   RemoveDirectoryW(wide(sub));
   RemoveDirectoryW(wide(top));
@@ -85,7 +88,9 @@ TEST(Win32Listing, MissingFolderFailsWithTheSystemCode) {
   FolderRef folder;
   folder.name = missing;
   std::uint32_t errorCode = 0;
-  EXPECT_EQ(openFolder(*context, *reader, folder, errorCode), FolderOpening::Failed);
+  std::mutex scanLock;
+  std::unique_lock<std::mutex> lock(scanLock);
+  EXPECT_EQ(openFolder(*context, lock, *reader, folder, errorCode), FolderOpening::Failed);
   EXPECT_EQ(errorCode, static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
 }
 
