@@ -15,6 +15,7 @@ file systems (Treemeter "no", du/ncdu/gdu -x), so all tools do the same work.
   python3 bench/bench.py --runs 10 /usr       # also /usr
   python3 bench/bench.py --cold /usr          # drop the page cache before every run (root)
   python3 bench/bench.py --binary build/release/treemeter --tree-dir /var/tmp/tm-tree
+  python3 bench/bench.py --workers 1,2,4,8,16 /usr   # also fixed numbers of folder reads in flight
 
 Only the Python standard library, the peers themselves (Debian: coreutils, ncdu, gdu) and, for
 peak memory, GNU time (Debian: time).
@@ -131,11 +132,14 @@ def prepare_tree(tree_dir):
 
 
 def build_treemeter():
+    """The release build of treemeter, and of treemeter-workers: the same program with the number
+    of folder reads in flight as its first argument, where treemeter chooses for itself."""
     subprocess.run(["cmake", "--preset", "release"], cwd=REPO, check=True,
                    stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", "--preset", "release", "--target", "treemeter", "-j2"],
-                   cwd=REPO, check=True, stdout=subprocess.DEVNULL)
-    return os.path.join(REPO, "build", "release", "treemeter")
+    subprocess.run(["cmake", "--build", "--preset", "release", "--target", "treemeter",
+                    "treemeter-workers", "-j2"], cwd=REPO, check=True, stdout=subprocess.DEVNULL)
+    return (os.path.join(REPO, "build", "release", "treemeter"),
+            os.path.join(REPO, "build", "release", "treemeter-workers"))
 
 
 PEERS = ("du -s -x", "ncdu -0 -x -o /dev/null", "gdu -n -p -x")
@@ -150,11 +154,13 @@ def build_floor():
     return binary
 
 
-def commands_for(binary, other_binary, floor_binary, tree):
+def commands_for(binary, other_binary, floor_binary, workers_binary, workers, tree):
     commands = [
         ("treemeter, few rows", [binary, "no", "1GB", "0", "0", tree]),
         ("treemeter, row per folder", [binary, "no", "0", "0", "0", tree]),
     ]
+    commands += [("treemeter, %d in flight" % count,
+                  [workers_binary, str(count), "no", "1GB", "0", "0", tree]) for count in workers]
     if other_binary:
         commands += [
             ("other build, few rows", [other_binary, "no", "1GB", "0", "0", tree]),
@@ -265,6 +271,9 @@ def main():
     parser.add_argument("--warmup", type=int, default=1, help="untimed rounds first (warm only)")
     parser.add_argument("--cold", action="store_true",
                         help="drop the page cache before every run (needs root)")
+    parser.add_argument("--workers", default="",
+                        help="also time treemeter with these fixed numbers of folder reads in "
+                        "flight, such as 1,2,4,8,16 (few rows)")
     arguments = parser.parse_args()
 
     for peer in ("du", "ncdu", "gdu"):
@@ -272,7 +281,9 @@ def main():
             sys.exit("%s is not installed (Debian: apt-get install coreutils ncdu gdu)" % peer)
     if arguments.cold and os.geteuid() != 0:
         sys.exit("--cold needs root to drop the page cache")
-    binary = os.path.abspath(arguments.binary) if arguments.binary else build_treemeter()
+    workers = [int(count) for count in arguments.workers.split(",") if count]
+    built, workers_binary = build_treemeter()
+    binary = os.path.abspath(arguments.binary) if arguments.binary else built
     other_binary = os.path.abspath(arguments.other_binary) if arguments.other_binary else None
     floor_binary = build_floor() if arguments.floor else None
 
@@ -292,7 +303,8 @@ def main():
           (arguments.runs, mode, os.cpu_count(), os.getloadavg()[0]))
     try:
         for tree, description in trees:
-            commands = commands_for(binary, other_binary, floor_binary, tree)
+            commands = commands_for(binary, other_binary, floor_binary, workers_binary, workers,
+                                    tree)
             times, processor, memory = measure(commands, arguments.runs, warmup, arguments.cold)
             report("%s (%s), %s:" % (tree, description, mode), commands, times, processor,
                    memory)
