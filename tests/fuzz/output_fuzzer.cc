@@ -9,16 +9,17 @@
 
 #include "fuzz_support.h"
 #include "paths/paths.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/messages.h"
 #include "report/format.h"
 #include "report/output.h"
 #include "report/rows.h"
 
 namespace {
 
-// Everything written to standard output since the last call.
-std::string takeWrittenBytes() {
-  flushOutput();
+// Everything written to standard output through `output` since the last call.
+std::string takeWrittenBytes(ReportOutput& output) {
+  flushOutput(output);
   std::string bytes;
   char buffer[65536];
   lseek(STDOUT_FILENO, 0, SEEK_SET);
@@ -30,16 +31,16 @@ std::string takeWrittenBytes() {
   return bytes;
 }
 
-void checkText(const std::u16string& text) {
-  writeText(text);
-  require(takeWrittenBytes() == outputBytes(text), "text is written one byte a unit", text);
+void checkText(ReportOutput& output, const std::u16string& text) {
+  writeText(output, text);
+  require(takeWrittenBytes(output) == outputBytes(text), "text is written one byte a unit", text);
 }
 
-void checkRow(const std::u16string& path, std::uint64_t totalBytes, std::uint64_t bytesOnDisk,
-              std::uint64_t entryCount, FileTime stamp) {
-  printReportRow(path, totalBytes, bytesOnDisk, entryCount, stamp);
-  require(rowPrinted, "a printed row is noted", path);
-  std::string row = takeWrittenBytes();
+void checkRow(ReportWriter& writer, const std::u16string& path, std::uint64_t totalBytes,
+              std::uint64_t bytesOnDisk, std::uint64_t entryCount, FileTime stamp) {
+  printReportRow(writer, path, totalBytes, bytesOnDisk, entryCount, stamp);
+  require(writer.rowPrinted, "a printed row is noted", path);
+  std::string row = takeWrittenBytes(writer.output);
   std::string pathBytes = outputBytes(path);
   require(row.compare(0, pathBytes.size(), pathBytes) == 0, "the row begins with its path", path);
   static const std::regex columns(
@@ -51,9 +52,9 @@ void checkRow(const std::u16string& path, std::uint64_t totalBytes, std::uint64_
   require(parts[3] == std::to_string(entryCount), "the entry count in full", path);
 }
 
-void checkErrorLine(const std::u16string& path, std::uint32_t code) {
-  printFolderError(path, code);
-  std::string line = takeWrittenBytes();
+void checkErrorLine(ReportWriter& writer, const std::u16string& path, std::uint32_t code) {
+  printFolderError(writer, path, code);
+  std::string line = takeWrittenBytes(writer.output);
   std::string message = outputBytes(systemMessageText(code));
   std::string reason =
       message.empty() ? ""
@@ -82,10 +83,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint64_t entryCount = takeNumber(input);
   std::uint64_t stamp = takeNumber(input);
   std::u16string text = takeUnits(input);
-  checkText(text);
+  ReportOutput output;
+  ReportWriter writer(output);
+  checkText(output, text);
   // A path is a NUL-terminated text wherever the tool hands one on.
   std::u16string path = text.substr(0, text.find(u'\0'));
-  checkRow(path, totalBytes, bytesOnDisk, entryCount, stamp);
-  checkErrorLine(path, static_cast<std::uint32_t>(stamp));
+  checkRow(writer, path, totalBytes, bytesOnDisk, entryCount, stamp);
+  checkErrorLine(writer, path, static_cast<std::uint32_t>(stamp));
   return 0;
 }
