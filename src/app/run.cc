@@ -107,7 +107,8 @@ int runTreemeter(const std::vector<std::u16string>& arguments, std::size_t worke
     // A report that cannot be written is lost from the first failed write: scanning on would
     // report nothing, and a status of 0 would call it whole.
     if (output.failure == 0) {
-      ReportWriter writer{output};
+      ReportWriter writer(output);
+      writer.status = makeStatusLine();
       runReport(settings, writer, workers);
     }
   }

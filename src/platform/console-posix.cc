@@ -1,6 +1,8 @@
 // POSIX standard streams: write(2) on descriptors 1 and 2.
 #include <errno.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/console.h"
@@ -36,4 +38,21 @@ std::uint32_t writeStandardOutput(const char* bytes, std::size_t count) {
 
 void writeStandardError(std::string_view bytes) {
   writeAll(STDERR_FILENO, bytes.data(), bytes.size());
+}
+
+bool standardErrorIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
+
+bool standardOutputSharesErrorTerminal() {
+  struct stat output, error;
+  return isatty(STDOUT_FILENO) == 1 && isatty(STDERR_FILENO) == 1 &&
+         fstat(STDOUT_FILENO, &output) == 0 && fstat(STDERR_FILENO, &error) == 0 &&
+         output.st_rdev == error.st_rdev;
+}
+
+std::size_t errorTerminalColumns() {
+  struct winsize size;
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+  return size.ws_col;
 }

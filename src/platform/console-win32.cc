@@ -34,3 +34,27 @@ std::uint32_t writeStandardOutput(const char* bytes, std::size_t count) {
 void writeStandardError(std::string_view bytes) {
   writeAll(GetStdHandle(STD_ERROR_HANDLE), bytes.data(), bytes.size());
 }
+
+namespace {
+
+bool isConsole(DWORD standardHandle) {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(standardHandle), &mode) != 0;
+}
+
+}  // namespace
+
+bool standardErrorIsTerminal() {
+  return isConsole(STD_ERROR_HANDLE);
+}
+
+bool standardOutputSharesErrorTerminal() {
+  // A process has one console at most.
+  return isConsole(STD_OUTPUT_HANDLE) && isConsole(STD_ERROR_HANDLE);
+}
+
+std::size_t errorTerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO information;
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &information)) return 80;
+  return static_cast<std::size_t>(information.srWindow.Right - information.srWindow.Left + 1);
+}

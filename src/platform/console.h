@@ -20,3 +20,13 @@ void writeStandardError(std::string_view bytes);
 
 // The line end of the platform's own diagnostics on standard error.
 extern const std::string_view kDiagnosticLineEnd;
+
+// True when standard error is an interactive terminal (a console on Windows), where a status line
+// may be drawn; false for a file, a pipe or nothing at all.
+bool standardErrorIsTerminal();
+
+// True when standard output is the very terminal that standard error is.
+bool standardOutputSharesErrorTerminal();
+
+// How many columns the terminal of standard error has; 80 when it does not say.
+std::size_t errorTerminalColumns();

@@ -9,9 +9,11 @@
 #include "platform/clock.h"
 #include "report/format.h"
 #include "report/output.h"
+#include "report/status_line.h"
 
-// Writes rows and error lines into the report. One writer serves one run: the scan writes the
-// folders' lines through it, and the run reads rowPrinted afterwards.
+// Writes rows and error lines into the report, and keeps the status line out of their way. One
+// writer serves one run: the scan writes the folders' lines through it, and the run reads
+// rowPrinted afterwards.
 struct ReportWriter {
   explicit ReportWriter(ReportOutput& reportOutput) : output(reportOutput) {}
   ReportOutput& output;
@@ -21,6 +23,7 @@ struct ReportWriter {
   // Kept from row to row: once it has grown to the longest row, a row allocates nothing.
   std::u16string row;
   StampTexts stamps;
+  StatusLine status;  // drawn only once the run asks for it
 };
 
 // The row's text: path, total size, size on disk, entry count and the stamp text, tab-separated,

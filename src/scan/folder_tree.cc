@@ -175,3 +175,14 @@ bool collectReportLines(FolderTree& tree, std::vector<ReportLine>& lines) {
   }
   return moved;
 }
+
+std::u16string pathTheReportWaitsFor(const FolderTree& tree) {
+  std::u16string path = tree.path;
+  if (!tree.cursor.empty()) {
+    const FolderTree::Level& inner = tree.cursor.back();
+    if (inner.next < inner.folder->subfolders.size()) {
+      appendPathName(path, inner.folder->subfolders[inner.next]->ref.name);
+    }
+  }
+  return path;
+}

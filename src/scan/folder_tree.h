@@ -96,3 +96,7 @@ ListingOutcome finishListing(FolderTree& tree, const HandedOut& listed, FolderSt
 // Moves the cursor as far as the listed folders let it, appending the lines it passes to `lines`;
 // false when it could not move.
 bool collectReportLines(FolderTree& tree, std::vector<ReportLine>& lines);
+
+// The path (in the form the platform lists) of the folder the report waits for: the subfolder the
+// cursor is at, or the folder whose row comes next.
+std::u16string pathTheReportWaitsFor(const FolderTree& tree);

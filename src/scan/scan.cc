@@ -47,6 +47,7 @@ struct SharedScan {
   std::size_t beingListed = 0;    // folders being listed right now
   std::size_t mostListing = 1;    // how many may be
   std::uint64_t listed = 0;       // folders listed so far
+  FolderTotals counted;           // their own entries
   bool stopping = false;
 };
 
@@ -121,6 +122,7 @@ void listHandedOut(SharedScan& scan, std::unique_lock<std::mutex>& lock, FolderL
   FolderState outcome = listFolder(scan, lock, lister, *job.folder);
   --scan.beingListed;
   ++scan.listed;
+  mergeTotals(scan.counted, job.folder->totals);
   ListingOutcome finished = finishListing(scan.tree, job, outcome);
   // Every subfolder of the parent has been read: nothing more is opened relative to it.
   if (finished.lastOfParent) doneWithSubfolders(scan.listing, job.parent->ref);
@@ -142,8 +144,10 @@ void listFolders(SharedScan& scan) {
   }
 }
 
-// Writes the lines the cursor passed; false once the report can no longer be written.
+// Writes the lines the cursor passed, with the status line out of their way; false once the
+// report can no longer be written.
 bool writeReportLines(ReportWriter& writer, const std::vector<ReportLine>& lines) {
+  if (writer.status.sharesWithReport) eraseStatusLine(writer.status);
   for (const ReportLine& line : lines) {
     if (line.isError) {
       printFolderError(writer, line.path, line.errorCode);
@@ -154,7 +158,22 @@ bool writeReportLines(ReportWriter& writer, const std::vector<ReportLine>& lines
                      line.totals.latestWrite);
     }
   }
+  if (writer.status.sharesWithReport) {
+    flushOutput(writer.output);
+    redrawStatusLine(writer.status);
+  }
   return writer.output.failure == 0;
+}
+
+// Draws the status line when it is due, from what the scan has counted; the lock is held on
+// entry and on return, and let go while the line is drawn.
+void showProgress(SharedScan& scan, std::unique_lock<std::mutex>& lock, StatusLine& status) {
+  if (!statusLineDue(status, StatusLine::Clock::now())) return;
+  ScanProgress progress = {scan.listed, scan.counted.entryCount, scan.counted.totalBytes,
+                           toDisplayPath(pathTheReportWaitsFor(scan.tree).c_str())};
+  lock.unlock();
+  drawStatusLine(status, progress);
+  lock.lock();
 }
 
 // How many listers a scan keeps, and for one that chooses, the measure it chooses by: listers that
@@ -249,10 +268,12 @@ FolderTotals scanFolder(const ScanRules& rules, const std::u16string& path, Repo
       scan.linesReady.wait_for(lock, kLookInterval);
     }
     adjustListerLimit(count, scan);
+    showProgress(scan, lock, writer.status);
   }
   scan.stopping = true;
   scan.workToHandOut.notify_all();
   lock.unlock();
   for (std::thread& helper : helpers) helper.join();
+  eraseStatusLine(writer.status);
   return scan.tree.topTotals;
 }

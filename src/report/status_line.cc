@@ -1,0 +1,111 @@
+#include "report/status_line.h"
+
+#include "platform/console.h"
+#include "report/format.h"
+
+namespace {
+
+constexpr auto kFirstDrawAfter = std::chrono::milliseconds(500);
+constexpr auto kDrawEvery = std::chrono::milliseconds(200);
+constexpr std::u16string_view kCut = u"...";
+
+// Where names are bytes, units 0x80 to 0xBF continue a UTF-8 character: a cut there would leave
+// half a character on the screen.
+bool continuesACharacter(char16_t unit) {
+  return unit >= 0x80 && unit <= 0xBF;
+}
+
+void appendTwoDigits(std::u16string& out, std::int64_t value) {
+  out += static_cast<char16_t>(u'0' + value / 10 % 10);
+  out += static_cast<char16_t>(u'0' + value % 10);
+}
+
+// 0:42, 12:05 or 1:02:03.
+void appendElapsed(std::u16string& out, std::chrono::seconds elapsed) {
+  std::int64_t seconds = elapsed.count() < 0 ? 0 : elapsed.count();
+  std::int64_t minutes = seconds / 60;
+  if (minutes >= 60) {
+    appendDecimal(out, static_cast<std::uint64_t>(minutes / 60));
+    out += u':';
+    appendTwoDigits(out, minutes % 60);
+  } else {
+    appendDecimal(out, static_cast<std::uint64_t>(minutes));
+  }
+  out += u':';
+  appendTwoDigits(out, seconds % 60);
+}
+
+void writeUnits(std::u16string_view text) {
+  std::string bytes;
+  bytes.reserve(text.size());
+  for (char16_t unit : text) bytes += unit <= 0xFF ? static_cast<char>(unit) : '?';
+  writeStandardError(bytes);
+}
+
+// Writes `text` over the line, blanking what is left of a longer one before.
+void showOnLine(StatusLine& line, const std::u16string& text) {
+  std::u16string shown = u"\r" + text;
+  if (line.shownUnits > text.size()) shown.append(line.shownUnits - text.size(), u' ');
+  writeUnits(shown);
+  line.shownUnits = text.size();
+}
+
+}  // namespace
+
+std::u16string shortenedInTheMiddle(std::u16string_view text, std::size_t width) {
+  if (text.size() <= width) return std::u16string(text);
+  if (width <= kCut.size()) return std::u16string(text.substr(text.size() - width));
+  std::size_t kept = width - kCut.size();
+  std::size_t headEnd = kept / 2;
+  std::size_t tailStart = text.size() - (kept - headEnd);
+  while (headEnd > 0 && continuesACharacter(text[headEnd])) --headEnd;
+  while (tailStart < text.size() && continuesACharacter(text[tailStart])) ++tailStart;
+  return std::u16string(text.substr(0, headEnd)) + std::u16string(kCut) +
+         std::u16string(text.substr(tailStart));
+}
+
+std::u16string statusLineText(const ScanProgress& progress, std::chrono::seconds elapsed,
+                              std::size_t width) {
+  std::u16string text;
+  appendDecimal(text, progress.folders);
+  text += u" folders, ";
+  appendDecimal(text, progress.entries);
+  text += u" entries, ";
+  appendSizeBinary(text, static_cast<std::uint64_t>(progress.totalBytes));
+  text += u", ";
+  appendElapsed(text, elapsed);
+  text += u"  ";
+  if (text.size() >= width) return text.substr(0, width);
+  return text + shortenedInTheMiddle(progress.folder, width - text.size());
+}
+
+StatusLine makeStatusLine() {
+  StatusLine line;
+  line.onTerminal = standardErrorIsTerminal();
+  line.sharesWithReport = line.onTerminal && standardOutputSharesErrorTerminal();
+  return line;
+}
+
+bool statusLineDue(const StatusLine& line, StatusLine::Clock::time_point now) {
+  return line.onTerminal && now - line.startedAt >= kFirstDrawAfter &&
+         now - line.drawnAt >= kDrawEvery;
+}
+
+void drawStatusLine(StatusLine& line, const ScanProgress& progress) {
+  line.drawnAt = StatusLine::Clock::now();
+  auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(line.drawnAt - line.startedAt);
+  // One column short of the width: a line that fills the last column wraps on some terminals.
+  std::size_t columns = errorTerminalColumns();
+  line.text = statusLineText(progress, elapsed, columns > 1 ? columns - 1 : 1);
+  showOnLine(line, line.text);
+}
+
+void eraseStatusLine(StatusLine& line) {
+  if (line.shownUnits == 0) return;
+  showOnLine(line, u"");
+  writeUnits(u"\r");
+}
+
+void redrawStatusLine(StatusLine& line) {
+  if (line.onTerminal && !line.text.empty()) showOnLine(line, line.text);
+}
