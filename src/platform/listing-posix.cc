@@ -316,7 +316,7 @@ int openCounted(ListingContext& context, ScanLock& lock, FolderReader& reader, i
     int descriptor = openat(base, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | flags);
     if (descriptor >= 0) return descriptor;
     int openError = errno;
-    lock.lock();
+    takeScanLock(lock);
     bool outOfDescriptors = openError == EMFILE || openError == ENFILE;
     if (outOfDescriptors && context.held > 1) context.budget = context.held - 1;
     if (!outOfDescriptors || !giveUpKeptDescriptor(context)) {
@@ -355,7 +355,7 @@ int reopenFolder(ListingContext& context, ScanLock& lock, FolderReader& reader,
     if (!last && path.size() + 1 + name[1].size() <= kReopenPathBytes) continue;
     int next = openCounted(context, lock, reader, descriptor, path.c_str(), 0);
     int openError = errno;
-    if (next >= 0) lock.lock();
+    if (next >= 0) takeScanLock(lock);
     if (descriptorIsOurs) {
       close(descriptor);
       releaseDescriptor(context);
@@ -413,7 +413,7 @@ void stopReading(ListingContext& context, FolderReader& reader) {
 // Ends the reading of a folder that will not be listed after all; the lock is held on return.
 void abandonReading(ListingContext& context, ScanLock& lock, FolderReader& reader) {
   closeOpenFolder(reader.folder);
-  lock.lock();
+  takeScanLock(lock);
   releaseDescriptor(context);
   stopReading(context, reader);
 }
@@ -568,7 +568,7 @@ bool readEntry(FolderReader& reader, FindEntry& entry) {
 void closeFolder(ListingContext& context, std::unique_lock<std::mutex>& lock, FolderReader& reader,
                  const FolderRef& folder, bool keepForSubfolders) {
   if (!keepForSubfolders) closeOpenFolder(reader.folder);
-  lock.lock();
+  takeScanLock(lock);
   if (keepForSubfolders) {
     KeptFolder& kept = context.kept[&folder];
     kept.open = reader.folder;

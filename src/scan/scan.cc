@@ -133,7 +133,8 @@ void listHandedOut(SharedScan& scan, std::unique_lock<std::mutex>& lock, FolderL
 // A helper thread: lists folders as they are handed out, until the scan ends.
 void listFolders(SharedScan& scan) {
   FolderLister lister;
-  std::unique_lock<std::mutex> lock(scan.lock);
+  std::unique_lock<std::mutex> lock(scan.lock, std::defer_lock);
+  takeScanLock(lock);
   while (!scan.stopping && !scan.tree.finished) {
     HandedOut job = takeFolder(scan);
     if (job.folder) {
@@ -173,7 +174,7 @@ void showProgress(SharedScan& scan, std::unique_lock<std::mutex>& lock, StatusLi
                            toDisplayPath(pathTheReportWaitsFor(scan.tree).c_str())};
   lock.unlock();
   drawStatusLine(status, progress);
-  lock.lock();
+  takeScanLock(lock);
 }
 
 // How many listers a scan keeps, and for one that chooses, the measure it chooses by: listers that
@@ -248,7 +249,8 @@ FolderTotals scanFolder(const ScanRules& rules, const std::u16string& path, Repo
   std::vector<std::thread> helpers;
   FolderLister lister;
   std::vector<ReportLine> lines;
-  std::unique_lock<std::mutex> lock(scan.lock);
+  std::unique_lock<std::mutex> lock(scan.lock, std::defer_lock);
+  takeScanLock(lock);
   for (;;) {
     startHelpers(helpers, scan);
     moveReport(scan);
@@ -257,7 +259,7 @@ FolderTotals scanFolder(const ScanRules& rules, const std::u16string& path, Repo
       lock.unlock();
       bool written = writeReportLines(writer, lines);
       lines.clear();
-      lock.lock();
+      takeScanLock(lock);
       if (!written) break;
     } else if (scan.tree.finished) {
       break;
