@@ -4,6 +4,8 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -133,6 +135,21 @@ bool readAll(int outFd, int errFd, std::string& out, std::string& err, long outp
   return true;
 }
 
+// The controlling side of a new pseudo-terminal `columns` wide; -1 when none can be made.
+int openTerminal(int columns) {
+  int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  if (terminal < 0) return -1;
+  struct winsize size = {};
+  size.ws_row = 24;
+  size.ws_col = static_cast<unsigned short>(columns);
+  if (grantpt(terminal) != 0 || unlockpt(terminal) != 0 ||
+      ioctl(terminal, TIOCSWINSZ, &size) != 0) {
+    close(terminal);
+    return -1;
+  }
+  return terminal;
+}
+
 }  // namespace
 
 bool runningAsRoot() {
@@ -152,6 +169,7 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
   }
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
+  int terminal = options.terminalColumns > 0 ? openTerminal(options.terminalColumns) : -1;
   pid_t child = fork();
   if (child == 0) {
     dup2(outPipe[1], STDOUT_FILENO);
@@ -161,6 +179,14 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
       close(file);
     }
     dup2(errPipe[1], STDERR_FILENO);
+    if (terminal >= 0) {
+      // A session of its own, whose controlling terminal the pseudo-terminal becomes.
+      int side = setsid() < 0 ? -1 : open(ptsname(terminal), O_RDWR);
+      if (side < 0 || dup2(side, STDERR_FILENO) < 0) _exit(124);
+      if (options.outputOnTerminal) dup2(side, STDOUT_FILENO);
+      close(side);
+      close(terminal);
+    }
     close(outPipe[0]);
     close(outPipe[1]);
     close(errPipe[0]);
@@ -190,6 +216,10 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
   }
   close(outPipe[1]);
   close(errPipe[1]);
+  if (terminal >= 0) {
+    close(errPipe[0]);
+    errPipe[0] = terminal;
+  }
   ProgramResult result;
   time_t deadline = 0;
   if (options.timeoutSeconds > 0) {

@@ -33,6 +33,11 @@ struct ProgramOptions {
   long closeOutputAfterBytes = -1;
   // When more than 0, the program is killed if it runs longer than this.
   int timeoutSeconds = 0;
+  // When more than 0, standard error is a pseudo-terminal this many columns wide, and
+  // ProgramResult::err holds what the terminal received; with `outputOnTerminal`, standard output
+  // writes to the same terminal.
+  int terminalColumns = 0;
+  bool outputOnTerminal = false;
 };
 
 // Runs the program with these arguments (program name not included).
