@@ -20,7 +20,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "paths/paths.h"
@@ -213,8 +212,9 @@ bool isKernelFileSystem(int descriptor) {
 #endif
 }
 
-// A folder's descriptor kept for opening its subfolders.
+// A folder's descriptor kept for opening its subfolders; the folder names it by its keptAt.
 struct KeptFolder {
+  const FolderRef* folder = nullptr;  // null for a record not in use
   OpenFolder open;
   std::size_t users = 0;  // readers of subfolders opened relative to it, still reading
   bool subfoldersDone = false;
@@ -233,7 +233,8 @@ struct ListingContext {
   std::size_t reading = 0;
   std::size_t waiting = 0;
   std::uint64_t uses = 0;
-  std::unordered_map<const FolderRef*, KeptFolder> kept;
+  std::vector<KeptFolder> kept;
+  std::vector<std::int32_t> unusedKept;  // indices of records not in use
   // Kept folders no longer wanted, closed by the next reader to let the lock go: a close under the
   // lock would keep every other reader waiting.
   std::vector<OpenFolder> closing;
@@ -259,31 +260,52 @@ void releaseDescriptor(ListingContext& context) {
   if (context.waiting > 0) context.descriptorFreed.notify_all();
 }
 
+// What the context keeps for `folder`; null when it keeps nothing.
+KeptFolder* keptFor(ListingContext& context, const FolderRef& folder) {
+  return folder.keptAt >= 0 ? &context.kept[static_cast<std::size_t>(folder.keptAt)] : nullptr;
+}
+
+// Keeps `open` for `folder`, in a record that stays where it is until dropKept.
+KeptFolder& keep(ListingContext& context, const FolderRef& folder, const OpenFolder& open) {
+  if (context.unusedKept.empty()) {
+    context.unusedKept.push_back(static_cast<std::int32_t>(context.kept.size()));
+    context.kept.emplace_back();
+  }
+  folder.keptAt = context.unusedKept.back();
+  context.unusedKept.pop_back();
+  KeptFolder& kept = context.kept[static_cast<std::size_t>(folder.keptAt)];
+  kept = KeptFolder();
+  kept.folder = &folder;
+  kept.open = open;
+  kept.lastUse = ++context.uses;
+  return kept;
+}
+
 // Takes a kept folder out of the context, to be closed now or by the next reader to let the lock
 // go.
-void dropKept(ListingContext& context,
-              std::unordered_map<const FolderRef*, KeptFolder>::iterator at, bool closeNow) {
+void dropKept(ListingContext& context, KeptFolder& kept, bool closeNow) {
   if (closeNow) {
-    closeOpenFolder(at->second.open);
+    closeOpenFolder(kept.open);
   } else {
-    context.closing.push_back(at->second.open);
+    context.closing.push_back(kept.open);
   }
-  context.kept.erase(at);
+  context.unusedKept.push_back(kept.folder->keptAt);
+  kept.folder->keptAt = -1;
+  kept = KeptFolder();
   releaseDescriptor(context);
 }
 
 // Closes the least recently used kept descriptor that no reader uses; false when there is none.
 bool giveUpKeptDescriptor(ListingContext& context) {
-  auto oldest = context.kept.end();
-  for (auto at = context.kept.begin(); at != context.kept.end(); ++at) {
-    if (at->second.users == 0 &&
-        (oldest == context.kept.end() || at->second.lastUse < oldest->second.lastUse)) {
-      oldest = at;
+  KeptFolder* oldest = nullptr;
+  for (KeptFolder& kept : context.kept) {
+    if (kept.folder && kept.users == 0 && (!oldest || kept.lastUse < oldest->lastUse)) {
+      oldest = &kept;
     }
   }
-  if (oldest == context.kept.end()) return false;
+  if (!oldest) return false;
   // Closed at once: the descriptor is wanted now.
-  dropKept(context, oldest, true);
+  dropKept(context, *oldest, true);
   return true;
 }
 
@@ -340,12 +362,12 @@ int reopenFolder(ListingContext& context, ScanLock& lock, FolderReader& reader,
                  const FolderRef& folder) {
   std::vector<std::string> way;  // the names from below the kept ancestor down to `folder`
   const FolderRef* base = &folder;
-  for (; base && !context.kept.count(base); base = base->parent) {
+  for (; base && base->keptAt < 0; base = base->parent) {
     narrowInto(way.emplace_back(), base->name);
   }
   // Kept in use meanwhile, so that it is not given up while the lock is let go.
-  if (base) ++context.kept.at(base).users;
-  int descriptor = base ? context.kept.at(base).open.descriptor : AT_FDCWD;
+  if (base) ++keptFor(context, *base)->users;
+  int descriptor = base ? keptFor(context, *base)->open.descriptor : AT_FDCWD;
   bool descriptorIsOurs = false;
   std::string path;
   for (auto name = way.rbegin(); name != way.rend() && descriptor != -1; ++name) {
@@ -365,8 +387,8 @@ int reopenFolder(ListingContext& context, ScanLock& lock, FolderReader& reader,
     path.clear();
     errno = openError;
   }
-  // Looked up again: the map may have changed while the lock was let go.
-  if (base) --context.kept.at(base).users;
+  // Looked up again: the records may have moved while the lock was let go.
+  if (base) --keptFor(context, *base)->users;
   if (descriptor >= 0 && !isSameFolder(descriptor, folder)) {
     close(descriptor);
     releaseDescriptor(context);
@@ -380,30 +402,30 @@ int reopenFolder(ListingContext& context, ScanLock& lock, FolderReader& reader,
 // folder could not be opened again. The lock is held on entry and on return.
 int useParent(ListingContext& context, ScanLock& lock, FolderReader& reader,
               const FolderRef& parent) {
-  auto at = context.kept.find(&parent);
-  if (at == context.kept.end()) {
+  if (parent.keptAt < 0) {
     int descriptor = reopenFolder(context, lock, reader, parent);
     if (descriptor < 0) return -1;
-    at = context.kept.find(&parent);
-    if (at != context.kept.end()) {
+    if (parent.keptAt >= 0) {
       // Opened again by another reader meanwhile: one copy is enough.
       close(descriptor);
       releaseDescriptor(context);
     } else {
-      at = context.kept.emplace(&parent, KeptFolder()).first;
-      at->second.open.descriptor = descriptor;
+      OpenFolder reopened;
+      reopened.descriptor = descriptor;
+      keep(context, parent, reopened);
     }
   }
-  ++at->second.users;
-  at->second.lastUse = ++context.uses;
-  return at->second.open.descriptor;
+  KeptFolder& kept = *keptFor(context, parent);
+  ++kept.users;
+  kept.lastUse = ++context.uses;
+  return kept.open.descriptor;
 }
 
 // The reader is done with its parent's descriptor and with the context; the lock is held.
 void stopReading(ListingContext& context, FolderReader& reader) {
   if (reader.parentInUse) {
-    auto at = context.kept.find(reader.parentInUse);
-    if (--at->second.users == 0 && at->second.subfoldersDone) dropKept(context, at, false);
+    KeptFolder& kept = *keptFor(context, *reader.parentInUse);
+    if (--kept.users == 0 && kept.subfoldersDone) dropKept(context, kept, false);
     reader.parentInUse = nullptr;
   }
   --context.reading;
@@ -481,7 +503,7 @@ const PathStyle& nativePathStyle() {
 
 ListingContextPtr makeListingContext() {
   ListingContextPtr context(new ListingContext, [](ListingContext* done) {
-    for (auto& kept : done->kept) closeOpenFolder(kept.second.open);
+    for (KeptFolder& kept : done->kept) closeOpenFolder(kept.open);
     for (OpenFolder& folder : done->closing) closeOpenFolder(folder);
     delete done;
   });
@@ -570,9 +592,7 @@ void closeFolder(ListingContext& context, std::unique_lock<std::mutex>& lock, Fo
   if (!keepForSubfolders) closeOpenFolder(reader.folder);
   takeScanLock(lock);
   if (keepForSubfolders) {
-    KeptFolder& kept = context.kept[&folder];
-    kept.open = reader.folder;
-    kept.lastUse = ++context.uses;
+    keep(context, folder, reader.folder);
     reader.folder = OpenFolder();
   } else {
     releaseDescriptor(context);
@@ -581,8 +601,8 @@ void closeFolder(ListingContext& context, std::unique_lock<std::mutex>& lock, Fo
 }
 
 void doneWithSubfolders(ListingContext& context, const FolderRef& folder) {
-  auto at = context.kept.find(&folder);
-  if (at == context.kept.end()) return;
-  at->second.subfoldersDone = true;
-  if (at->second.users == 0) dropKept(context, at, false);
+  KeptFolder* kept = keptFor(context, folder);
+  if (!kept) return;
+  kept->subfoldersDone = true;
+  if (kept->users == 0) dropKept(context, *kept, false);
 }

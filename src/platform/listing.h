@@ -64,6 +64,9 @@ struct FolderRef {
   // when a loop through a reparse point must be ruled out.
   mutable FolderIdentity identity;
   mutable IdentityState identityState = IdentityState::NotLookedUp;
+  // The listing's own record of the folder while it keeps something for it (on POSIX, the
+  // descriptor its subfolders are opened from), under the scan's lock; -1 while it keeps nothing.
+  mutable std::int32_t keptAt = -1;
 };
 
 // Takes the scan's lock. A thread that finds it taken tries again for a while, giving way to

@@ -169,7 +169,7 @@ bool writeReportLines(ReportWriter& writer, const std::vector<ReportLine>& lines
 // Draws the status line when it is due, from what the scan has counted; the lock is held on
 // entry and on return, and let go while the line is drawn.
 void showProgress(SharedScan& scan, std::unique_lock<std::mutex>& lock, StatusLine& status) {
-  if (!statusLineDue(status, StatusLine::Clock::now())) return;
+  if (!status.onTerminal || !statusLineDue(status, StatusLine::Clock::now())) return;
   ScanProgress progress = {scan.listed, scan.counted.entryCount, scan.counted.totalBytes,
                            toDisplayPath(pathTheReportWaitsFor(scan.tree).c_str())};
   lock.unlock();
@@ -211,8 +211,9 @@ std::size_t firstListerLimit(const ListerCount& count) {
 // Doubles the listers while they wait on the system often, and halves them, down to one per
 // processor, while they seldom do.
 void adjustListerLimit(ListerCount& count, SharedScan& scan) {
+  if (!count.chooses) return;
   auto now = std::chrono::steady_clock::now();
-  if (!count.chooses || now - count.lookedAt < kLookInterval) return;
+  if (now - count.lookedAt < kLookInterval) return;
   std::uint64_t waits = waitsSoFar();
   double waitsPerFolder = static_cast<double>(waits - count.waitsThen) /
                           static_cast<double>(scan.listed - count.listedThen + 1);
