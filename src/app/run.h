@@ -12,5 +12,8 @@
 // reads in flight. Returns the exit status: 0, or 1 when the report could not be written whole.
 int runTreemeter(const std::vector<std::u16string>& arguments, std::size_t workers);
 
+// runTreemeter for the command line as a POSIX system gives it: bytes, program name first.
+int runPosixProgram(int argc, char** argv, std::size_t workers);
+
 // Scans the folder argument's tree and makes sure the report holds at least one row.
 void runReport(const RunSettings& settings, ReportWriter& writer, std::size_t workers);
