@@ -30,7 +30,8 @@ constexpr std::size_t kLinesWorthWaking = 256;
 // rather than on the processors (measured: a cold /usr on 2 cores scans in a third of the time
 // with 16 than with 2, and no faster with more).
 constexpr std::size_t kMostListers = 16;
-// How often a scan that chooses looks at how busy the processors are.
+// How often the writer looks for lines that did not wake it, for the status line, and for how
+// often the listers wait.
 constexpr auto kLookInterval = std::chrono::milliseconds(20);
 
 // What the threads of one scan share, under `lock`.
@@ -264,9 +265,9 @@ FolderTotals scanFolder(const ScanRules& rules, const std::u16string& path, Repo
       if (!written) break;
     } else if (scan.tree.finished) {
       break;
-    } else if (helpers.empty()) {
+    } else if (HandedOut job = helpers.empty() ? takeFolder(scan) : HandedOut(); job.folder) {
       // The only lister: this thread lists the folder the report waits for.
-      listHandedOut(scan, lock, lister, takeFolder(scan));
+      listHandedOut(scan, lock, lister, job);
     } else {
       scan.linesReady.wait_for(lock, kLookInterval);
     }

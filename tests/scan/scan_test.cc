@@ -310,21 +310,24 @@ TEST_F(ScanTest, OddNamesAppearInRowsByteForByte) {
 }
 
 // Makes a chain of `depth` folders named "d" below `top`, relative to descriptors so that no path
-// limit applies; every level also holds a leaf folder "leaf" with one file, placed so that some
-// leaves are listed after the chain below them has been scanned.
-void makeChain(const std::string& top, int depth, bool withLeaves) {
+// limit applies; every level also holds `leaves` leaf folders with one file each, made before "d"
+// so that a memory file system, which lists the newest entry first, lists them after it: their
+// folders stay wanted while the chain below is scanned, more of them than there are descriptors to
+// keep them open, and must be opened again.
+void makeChain(const std::string& top, int depth, int leaves) {
   int folder = open(top.c_str(), O_RDONLY | O_DIRECTORY);
   for (int level = 0; level < depth; ++level) {
-    ASSERT_EQ(mkdirat(folder, "d", 0755), 0);
-    if (withLeaves) {
-      ASSERT_EQ(mkdirat(folder, "leaf", 0755), 0);
-      int file = openat(folder, "leaf/file", O_WRONLY | O_CREAT, 0644);
+    for (int leaf = 0; leaf < leaves; ++leaf) {
+      std::string name = "leaf" + std::to_string(leaf);
+      ASSERT_EQ(mkdirat(folder, name.c_str(), 0755), 0);
+      int file = openat(folder, (name + "/file").c_str(), O_WRONLY | O_CREAT, 0644);
       ASSERT_GE(file, 0);
       timespec stamps[2] = {{kStampA, 0}, {kStampA, 0}};
       ASSERT_EQ(ftruncate(file, 4096), 0);
       ASSERT_EQ(futimens(file, stamps), 0);
       close(file);
     }
+    ASSERT_EQ(mkdirat(folder, "d", 0755), 0);
     int next = openat(folder, "d", O_RDONLY | O_DIRECTORY);
     close(folder);
     folder = next;
@@ -332,24 +335,32 @@ void makeChain(const std::string& top, int depth, bool withLeaves) {
   close(folder);
 }
 
-TEST_F(ScanTest, DeepTreeReportIsTheSameWhenShortOfDescriptors) {
-  makeChain(top, 600, true);
+// Memory-backed where the machine has it: a disk file system takes minutes over a deep chain.
+std::string memoryBackedFolder() {
+  struct stat status;
+  return makeTemporaryFolder(stat("/dev/shm", &status) == 0 ? "/dev/shm" : "/tmp");
+}
+
+TEST(DeepScanTest, DeepTreeReportIsTheSameWhenShortOfDescriptors) {
+  constexpr int kDepth = 600;
+  constexpr int kLeaves = 4;
+  std::string top = memoryBackedFolder();
+  makeChain(top, kDepth, kLeaves);
   std::string unlimited = scan("no", "0", "0", top);
   ProgramOptions fewDescriptors;
   fewDescriptors.shellPrefix = "ulimit -n 64;";
   EXPECT_EQ(scan("no", "0", "0", top, fewDescriptors), unlimited);
-  // Every level holds ".", "..", "d" and "leaf"; every leaf ".", ".." and one file.
-  std::string rootRow =
-      row(top, "2.344 MB", "2.458 MiB", 600 * 4 + 2 + 600 * 3, stampText(kStampA));
+  // Every level holds ".", "..", "d" and the leaves; every leaf ".", ".." and one file.
+  std::string rootRow = row(top, "9.375 MB", "9.830 MiB",
+                            kDepth * (3 + kLeaves) + 2 + kDepth * kLeaves * 3, stampText(kStampA));
   EXPECT_EQ(unlimited.substr(unlimited.size() - rootRow.size()), rootRow);
+  removeTree(top);
 }
 
 TEST(DeepScanTest, ChainOfHundredThousandFoldersIsScannedWhole) {
   constexpr int kDepth = 100000;
-  // Memory-backed where the machine has it: a disk file system takes minutes over such a chain.
-  struct stat status;
-  std::string chain = makeTemporaryFolder(stat("/dev/shm", &status) == 0 ? "/dev/shm" : "/tmp");
-  makeChain(chain, kDepth, false);
+  std::string chain = memoryBackedFolder();
+  makeChain(chain, kDepth, 0);
   ProgramOptions fewDescriptors;
   fewDescriptors.shellPrefix = "ulimit -n 64;";
   EXPECT_EQ(scan("no", "1", "0", chain, fewDescriptors),
@@ -365,10 +376,8 @@ TEST(LargeFolderScanTest, FolderLeftMidwayKeepsEveryEntry) {
   constexpr int kSubfolders = 12;
   constexpr int kSubfolderFiles = 400;
   constexpr int kChainDepth = 300;
-  // Memory-backed where the machine has it, as chains are slow to make on disk; its listings come
-  // newest first, so the subfolders lie evenly through the big folder's batches.
-  struct stat status;
-  std::string top = makeTemporaryFolder(stat("/dev/shm", &status) == 0 ? "/dev/shm" : "/tmp");
+  // Its listings come newest first, so the subfolders lie evenly through the big folder's batches.
+  std::string top = memoryBackedFolder();
   std::string big = top + "/big";
   makeFolder(big);
   const std::string padding(50, 'x');
@@ -379,7 +388,7 @@ TEST(LargeFolderScanTest, FolderLeftMidwayKeepsEveryEntry) {
       for (int j = 0; j < kSubfolderFiles; ++j) {
         makeFile(sub + "/file" + std::to_string(10000 + j) + padding, 1, kStampC);
       }
-      makeChain(sub, kChainDepth, false);
+      makeChain(sub, kChainDepth, 0);
     }
     makeFile(big + "/file" + std::to_string(10000 + i) + padding, i, kStampC + i);
   }
