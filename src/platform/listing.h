@@ -11,9 +11,9 @@
 // runs without it. So a folder costs the scan's threads one taking of the lock, not several.
 //
 // Invariants the caller keeps: a FolderRef stays where it is, with its parent, name and identity
-// unchanged, from the first call that names it until doneWithSubfolders for it (or until it is
-// known to have no subfolders); a folder is read by one reader at a time; the context outlives
-// every reader.
+// unchanged, while it or any folder below it is being read, and until doneWithSubfolders for it
+// when it was kept for its subfolders; a folder is read by one reader at a time; the context
+// outlives every reader.
 #pragma once
 
 #include <cstdint>

@@ -46,6 +46,6 @@ void makeLink(const std::string& target, const std::string& path) {
 
 void setModified(const std::string& path, std::int64_t seconds, long nanoseconds) {
   timespec times[2] = {{static_cast<time_t>(seconds), nanoseconds},
-                              {static_cast<time_t>(seconds), nanoseconds}};
+                       {static_cast<time_t>(seconds), nanoseconds}};
   check(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0, "stamp " + path);
 }
