@@ -75,8 +75,7 @@ void reportLostOutput(std::uint32_t errorCode) {
   while (!message.empty() && (message.back() == u'\n' || message.back() == u'\r')) {
     message.pop_back();
   }
-  std::string line = "treemeter: cannot write the report: ";
-  for (char16_t unit : message) line += unit <= 0xFF ? static_cast<char>(unit) : '?';
+  std::string line = "treemeter: cannot write the report: " + outputBytes(message);
   line += kDiagnosticLineEnd;
   writeStandardError(line);
 }

@@ -17,14 +17,18 @@ std::uint32_t writeAll(HANDLE handle, const char* bytes, std::size_t count) {
   return 0;
 }
 
+bool isConsole(DWORD standardHandle) {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(standardHandle), &mode) != 0;
+}
+
 }  // namespace
 
 const std::string_view kDiagnosticLineEnd = "\r\n";
 
 bool prepareStandardOutput() {
   // Only a console asks for lines to be flushed as they end.
-  DWORD mode;
-  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+  return isConsole(STD_OUTPUT_HANDLE);
 }
 
 std::uint32_t writeStandardOutput(const char* bytes, std::size_t count) {
@@ -34,15 +38,6 @@ std::uint32_t writeStandardOutput(const char* bytes, std::size_t count) {
 void writeStandardError(std::string_view bytes) {
   writeAll(GetStdHandle(STD_ERROR_HANDLE), bytes.data(), bytes.size());
 }
-
-namespace {
-
-bool isConsole(DWORD standardHandle) {
-  DWORD mode;
-  return GetConsoleMode(GetStdHandle(standardHandle), &mode) != 0;
-}
-
-}  // namespace
 
 bool standardErrorIsTerminal() {
   return isConsole(STD_ERROR_HANDLE);

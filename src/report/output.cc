@@ -23,12 +23,22 @@ void writeText(ReportOutput& output, std::u16string_view text) {
     std::size_t count = std::min(text.size(), ReportOutput::kBufferBytes - output.buffered);
     char* out = output.buffer.get() + output.buffered;
     for (std::size_t i = 0; i < count; ++i) {
-      out[i] = text[i] <= 0xFF ? static_cast<char>(text[i]) : '?';
+      out[i] = outputByte(text[i]);
     }
     output.buffered += count;
     text.remove_prefix(count);
   }
   if (lineEnded) flushOutput(output);
+}
+
+char outputByte(char16_t unit) {
+  return unit <= 0xFF ? static_cast<char>(unit) : '?';
+}
+
+std::string outputBytes(std::u16string_view text) {
+  std::string bytes(text.size(), '\0');
+  for (std::size_t i = 0; i < text.size(); ++i) bytes[i] = outputByte(text[i]);
+  return bytes;
 }
 
 bool flushOutput(ReportOutput& output) {

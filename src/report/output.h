@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 struct ReportOutput {
@@ -26,3 +27,8 @@ void writeText(ReportOutput& output, std::u16string_view text);
 
 // Hands everything buffered to standard output; false once the report could not be written.
 bool flushOutput(ReportOutput& output);
+
+// The bytes the tool writes for a text, on any of its streams: one a code unit, U+0000 to U+00FF
+// as that byte and any other unit as "?".
+char outputByte(char16_t unit);
+std::string outputBytes(std::u16string_view text);

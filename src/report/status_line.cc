@@ -2,6 +2,7 @@
 
 #include "platform/console.h"
 #include "report/format.h"
+#include "report/output.h"
 
 namespace {
 
@@ -36,10 +37,7 @@ void appendElapsed(std::u16string& out, std::chrono::seconds elapsed) {
 }
 
 void writeUnits(std::u16string_view text) {
-  std::string bytes;
-  bytes.reserve(text.size());
-  for (char16_t unit : text) bytes += unit <= 0xFF ? static_cast<char>(unit) : '?';
-  writeStandardError(bytes);
+  writeStandardError(outputBytes(text));
 }
 
 // Writes `text` over the line, blanking what is left of a longer one before.

@@ -37,7 +37,7 @@ std::vector<std::u16string> splitFields(std::u16string_view text, char16_t separ
   return fields;
 }
 
-std::string outputBytes(std::u16string_view text) {
+std::string expectedOutputBytes(std::u16string_view text) {
   std::string bytes;
   for (char16_t unit : text) bytes += unit <= 0xFF ? static_cast<char>(unit) : '?';
   return bytes;

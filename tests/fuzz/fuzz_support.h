@@ -26,7 +26,7 @@ std::u16string takeUnits(FuzzInput& input);
 std::vector<std::u16string> splitFields(std::u16string_view text, char16_t separator);
 
 // The bytes the tool's output carries for a text: units up to U+00FF as themselves, others as "?".
-std::string outputBytes(std::u16string_view text);
+std::string expectedOutputBytes(std::u16string_view text);
 
 // Stops the fuzzer with `what` and the offending text when `holds` is false.
 void require(bool holds, const char* what, std::u16string_view text = {});

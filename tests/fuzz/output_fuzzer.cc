@@ -33,7 +33,8 @@ std::string takeWrittenBytes(ReportOutput& output) {
 
 void checkText(ReportOutput& output, const std::u16string& text) {
   writeText(output, text);
-  require(takeWrittenBytes(output) == outputBytes(text), "text is written one byte a unit", text);
+  require(takeWrittenBytes(output) == expectedOutputBytes(text), "text is written one byte a unit",
+          text);
 }
 
 void checkRow(ReportWriter& writer, const std::u16string& path, std::uint64_t totalBytes,
@@ -41,7 +42,7 @@ void checkRow(ReportWriter& writer, const std::u16string& path, std::uint64_t to
   printReportRow(writer, path, totalBytes, bytesOnDisk, entryCount, stamp);
   require(writer.rowPrinted, "a printed row is noted", path);
   std::string row = takeWrittenBytes(writer.output);
-  std::string pathBytes = outputBytes(path);
+  std::string pathBytes = expectedOutputBytes(path);
   require(row.compare(0, pathBytes.size(), pathBytes) == 0, "the row begins with its path", path);
   static const std::regex columns(
       "\t[0-9]+\\.[0-9]{3} (MB|GB|TB)\t[0-9]+\\.[0-9]{3} (MiB|GiB|TiB)\t([0-9]+)\t"
@@ -55,12 +56,13 @@ void checkRow(ReportWriter& writer, const std::u16string& path, std::uint64_t to
 void checkErrorLine(ReportWriter& writer, const std::u16string& path, std::uint32_t code) {
   printFolderError(writer, path, code);
   std::string line = takeWrittenBytes(writer.output);
-  std::string message = outputBytes(systemMessageText(code));
+  std::string message = expectedOutputBytes(systemMessageText(code));
   std::string reason =
       message.empty() ? ""
                       : "(" + std::to_string(static_cast<std::int32_t>(code)) + "): " + message;
-  std::string expected = "Error accessing folder: " + outputBytes(toDisplayPath(path.c_str())) +
-                         ": " + reason + "\r\n";
+  std::string expected =
+      "Error accessing folder: " + expectedOutputBytes(toDisplayPath(path.c_str())) + ": " +
+      reason + "\r\n";
   require(line == expected, "the error line is its five pieces", path);
 }
 

@@ -48,8 +48,8 @@ bool readsBackTo(const SizeText& size, std::uint64_t bytes, std::uint64_t unitBy
 void checkSizeText(const std::u16string& text, std::uint64_t bytes, const char* const units[3],
                    const std::uint64_t unitBytes[3]) {
   SizeText size;
-  require(readSizeText(outputBytes(text), size), "a size text is digits, three decimals, a unit",
-          text);
+  require(readSizeText(expectedOutputBytes(text), size),
+          "a size text is digits, three decimals, a unit", text);
   int unit = 0;
   while (unit < 3 && size.unit != units[unit]) ++unit;
   require(unit < 3, "a known unit", text);
@@ -71,8 +71,8 @@ void checkSizes(std::uint64_t bytes) {
   const char* decimalUnit = bytes >= decimalBytes[2]   ? "TiB"
                             : bytes >= decimalBytes[1] ? "GiB"
                                                        : "MiB";
-  std::string binaryText = outputBytes(binary);
-  std::string decimalText = outputBytes(decimal);
+  std::string binaryText = expectedOutputBytes(binary);
+  std::string decimalText = expectedOutputBytes(decimal);
   require(binaryText.substr(binaryText.rfind(' ') + 1) == binaryUnit, "binary unit", binary);
   require(decimalText.substr(decimalText.rfind(' ') + 1) == decimalUnit, "decimal unit", decimal);
 }
@@ -87,14 +87,15 @@ void checkStamp(FileTime stamp) {
   std::snprintf(expected, sizeof expected, "%02d/%02d/%02d %02d:%02d:%02d", fields.tm_mon + 1,
                 fields.tm_mday, (fields.tm_year + 1900) % 100, fields.tm_hour, fields.tm_min,
                 fields.tm_sec);
-  require(outputBytes(text) == expected, "the stamp text is the instant's calendar time", text);
+  require(expectedOutputBytes(text) == expected, "the stamp text is the instant's calendar time",
+          text);
 }
 
 // "%1.3f" rounds the exact binary value half to even; renderThreeDecimals rounds its 17-digit
 // decimal form half up. Where 17 digits reach the third decimal they differ only at a half, and
 // then by one in the last decimal, away from zero; beyond that the text is the 17-digit form.
 void checkThreeDecimals(double value) {
-  std::string rendered = outputBytes(renderThreeDecimals(value));
+  std::string rendered = expectedOutputBytes(renderThreeDecimals(value));
   int length = std::snprintf(nullptr, 0, "%1.3f", value);
   std::string reference(static_cast<std::size_t>(length) + 1, '\0');
   std::snprintf(reference.data(), reference.size(), "%1.3f", value);
