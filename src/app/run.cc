@@ -1,7 +1,11 @@
 #include "app/run.h"
 
+#include <chrono>
+#include <vector>
+
 #include "paths/paths.h"
 #include "platform/console.h"
+#include "platform/listing.h"
 #include "platform/messages.h"
 #include "report/format.h"
 #include "report/output.h"
@@ -11,6 +15,8 @@ namespace {
 
 // The exit status of a run whose report could not be written whole.
 constexpr int kReportLostStatus = 1;
+// How long the writer waits for report lines before it looks at the status line again.
+constexpr auto kLookInterval = std::chrono::milliseconds(20);
 
 void printBanner(ReportOutput& output) {
   writeText(output, u"Treemeter v2.0 -- (c) ");
@@ -80,14 +86,58 @@ void reportLostOutput(std::uint32_t errorCode) {
   writeStandardError(line);
 }
 
+// Writes the lines the scan made known, with the status line out of their way; false once the
+// report can no longer be written.
+bool writeReportLines(ReportWriter& writer, const std::vector<ReportLine>& lines) {
+  if (writer.status.sharesWithReport) eraseStatusLine(writer.status);
+  for (const ReportLine& line : lines) {
+    if (line.isError) {
+      printFolderError(writer, line.path, line.errorCode);
+    } else {
+      printReportRow(writer, toDisplayPath(line.path.c_str()),
+                     static_cast<std::uint64_t>(line.totals.totalBytes),
+                     static_cast<std::uint64_t>(line.totals.bytesOnDisk), line.totals.entryCount,
+                     line.totals.latestWrite);
+    }
+  }
+  if (writer.status.sharesWithReport) {
+    flushOutput(writer.output);
+    redrawStatusLine(writer.status);
+  }
+  return writer.output.failure == 0;
+}
+
+// Draws the status line when it is due, from what the scan has counted.
+void showProgress(Scan& scan, StatusLine& status) {
+  if (!status.onTerminal || !statusLineDue(status, StatusLine::Clock::now())) return;
+  ScanCounts counts = countsSoFar(scan);
+  drawStatusLine(status, {counts.folders, counts.entries, counts.totalBytes,
+                          toDisplayPath(counts.waitingFor.c_str())});
+}
+
+// Writes the report's lines as the scan makes them known; false once it can no longer be written.
+bool writeScanReport(Scan& scan, ReportWriter& writer) {
+  std::vector<ReportLine> lines;
+  while (takeReportLines(scan, lines, kLookInterval)) {
+    if (!writeReportLines(writer, lines)) return false;
+    lines.clear();
+    showProgress(scan, writer.status);
+  }
+  return true;
+}
+
 }  // namespace
 
 void runReport(const RunSettings& settings, ReportWriter& writer, std::size_t workers) {
   std::u16string rootPath = toExtendedPath(settings.folderArg.c_str());
   const ScanRules rules = {settings.processReparsePoints, settings.minSize, settings.dayCutoff,
                            settings.maxDepth};
-  FolderTotals rootTotals = scanFolder(rules, rootPath, writer, workers);
-  if (!writer.rowPrinted) {
+  ListingContextPtr listing = makeListingContext();
+  ScanPtr scan = startScan(rules, rootPath, *listing, workers);
+  bool whole = writeScanReport(*scan, writer);
+  eraseStatusLine(writer.status);
+  if (whole && !writer.rowPrinted) {
+    FolderTotals rootTotals = treeTotals(*scan);
     printReportRow(writer, settings.folderArg, static_cast<std::uint64_t>(rootTotals.totalBytes),
                    static_cast<std::uint64_t>(rootTotals.bytesOnDisk), rootTotals.entryCount,
                    rootTotals.latestWrite);

@@ -3,6 +3,7 @@
 // clock-win32.cc); nothing here keeps state that changes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -37,6 +38,13 @@ std::u16string timeOfDayText(const SystemTime& time);
 // The local calendar year of the current moment.
 int currentLocalYear();
 
-// How many times so far this process's threads have given up their processor to wait: for the
-// disk, the network, or one another. 0 where the system does not count it.
-std::uint64_t waitsSoFar();
+// The clock of the processor time that one thread has used, readable from any thread of the
+// process; released by the thread that took it.
+struct ThreadClock {
+  std::intptr_t id = -1;
+};
+
+ThreadClock clockOfThisThread();
+// The processor time the clock's thread has used so far; zero where it cannot be read.
+std::chrono::nanoseconds processorTimeOf(ThreadClock clock);
+void releaseThreadClock(ThreadClock clock);

@@ -1,15 +1,12 @@
 // Win32 listings: FindFirstFileExW and FindNextFileW on the folder's extended-length path, which
-// several threads may do at once. A folder's path is its ancestors' names joined: nothing is kept
-// open between folders. Identities (volume serial and file index) are looked up only when a
-// reparse point is about to be followed, to rule out a loop, and are then kept in the folder's
-// reference, under the scan's lock.
-#include <vector>
-
+// several threads may do at once. Nothing is kept open between folders, so every folder is opened
+// by its whole path; identities (volume serial and file index) are looked up by path, and only
+// when the scan asks.
 #include "paths/paths.h"
 #include "platform/common-win32.h"
 #include "platform/listing.h"
 
-// Nothing is held between folders; the identities readers look up are kept in the FolderRefs.
+// Nothing is shared between the readers of a scan.
 struct ListingContext {};
 
 struct FolderReader {
@@ -20,21 +17,11 @@ struct FolderReader {
 
 namespace {
 
-// The folder's extended-length path: the top's path joined with the names down to it.
-std::u16string pathOf(const FolderRef& folder) {
-  std::vector<const FolderRef*> way;
-  for (const FolderRef* step = &folder; step; step = step->parent) way.push_back(step);
-  std::u16string path = way.back()->name;
-  for (auto step = way.rbegin() + 1; step != way.rend(); ++step) {
-    appendPathName(path, (*step)->name);
-  }
-  return path;
-}
-
 void describeEntry(const WIN32_FIND_DATAW& data, FindEntry& entry) {
   entry.attributes = data.dwFileAttributes;
   entry.lastWrite = toFileTime(data.ftLastWriteTime);
   entry.size = static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  entry.identityKnown = false;
   if (entry.attributes & kFolderAttribute) {
     entry.name.assign(reinterpret_cast<const char16_t*>(data.cFileName));
   } else {
@@ -42,37 +29,10 @@ void describeEntry(const WIN32_FIND_DATAW& data, FindEntry& entry) {
   }
 }
 
-// Looks up the identity of the folder at `path`, following reparse points.
-IdentityState lookUpIdentity(const std::u16string& path, FolderIdentity& identity) {
-  // Backup semantics let a folder be opened as a file; no access right is needed to read its index.
-  HANDLE file = CreateFileW(wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return IdentityState::Unavailable;
-  BY_HANDLE_FILE_INFORMATION information;
-  bool found = GetFileInformationByHandle(file, &information) != 0;
-  CloseHandle(file);
-  if (!found) return IdentityState::Unavailable;
-  identity.volume = information.dwVolumeSerialNumber;
-  identity.file =
-      static_cast<std::uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
-  return IdentityState::Known;
-}
-
-bool knowIdentity(const FolderRef& folder) {
-  if (folder.identityState == IdentityState::NotLookedUp) {
-    folder.identityState = lookUpIdentity(pathOf(folder), folder.identity);
-  }
-  return folder.identityState == IdentityState::Known;
-}
-
-// True when the reparse point `folder` leads to a folder on the way from the top to it. The
-// identities looked up are kept, under the scan's lock: following a reparse point is rare.
-bool leadsBackUp(const FolderRef& folder) {
-  if (!knowIdentity(folder)) return false;
-  for (const FolderRef* above = folder.parent; above; above = above->parent) {
-    if (knowIdentity(*above) && above->identity == folder.identity) return true;
-  }
-  return false;
+void closeFind(FolderReader& reader) {
+  if (reader.find != INVALID_HANDLE_VALUE) FindClose(reader.find);
+  reader.find = INVALID_HANDLE_VALUE;
+  reader.havePending = false;
 }
 
 }  // namespace
@@ -85,32 +45,38 @@ ListingContextPtr makeListingContext() {
   return ListingContextPtr(new ListingContext, [](ListingContext* done) { delete done; });
 }
 
-std::size_t mostConcurrentReaders(const ListingContext&) {
-  // Nothing is held open between folders.
+FolderReaderPtr makeFolderReader(ListingContext&) {
+  return FolderReaderPtr(new FolderReader, [](FolderReader* done) {
+    closeFind(*done);
+    delete done;
+  });
+}
+
+std::size_t folderHandleBudget(const ListingContext&) {
+  return 0;
+}
+
+std::size_t longestPathOpenedAtOnce(const ListingContext&) {
+  // An extended-length path is opened whole, up to the system's own limit.
   return static_cast<std::size_t>(-1);
 }
 
-FolderReaderPtr makeFolderReader() {
-  return FolderReaderPtr(new FolderReader, [](FolderReader* done) { delete done; });
-}
-
-FolderOpening openFolder(ListingContext&, std::unique_lock<std::mutex>& lock, FolderReader& reader,
-                         const FolderRef& folder, std::uint32_t& errorCode) {
-  if (folder.throughReparsePoint && leadsBackUp(folder)) {
-    errorCode = ERROR_CANT_RESOLVE_FILENAME;
-    return FolderOpening::Failed;
-  }
-  std::u16string pattern = joinPath(pathOf(folder).c_str(), u"*");
-  lock.unlock();
+std::uint32_t openFolder(FolderReader& reader, FolderHandle, const std::u16string& path, bool) {
+  std::u16string pattern = joinPath(path.c_str(), u"*");
   reader.find = FindFirstFileExW(wide(pattern), FindExInfoBasic, &reader.first,
                                  FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (reader.find == INVALID_HANDLE_VALUE) {
-    errorCode = GetLastError();
-    takeScanLock(lock);
-    return FolderOpening::Failed;
-  }
+  if (reader.find == INVALID_HANDLE_VALUE) return GetLastError();
   reader.havePending = true;
-  return FolderOpening::Opened;
+  return 0;
+}
+
+bool readOpenFolderIdentity(FolderReader&, FolderIdentity&) {
+  // A find handle does not tell which folder it lists.
+  return false;
+}
+
+bool isInKernelFileSystem(FolderReader&) {
+  return false;
 }
 
 bool readEntry(FolderReader& reader, FindEntry& entry) {
@@ -125,11 +91,36 @@ bool readEntry(FolderReader& reader, FindEntry& entry) {
   return true;
 }
 
-void closeFolder(ListingContext&, std::unique_lock<std::mutex>& lock, FolderReader& reader,
-                 const FolderRef&, bool) {
-  FindClose(reader.find);
-  reader.find = INVALID_HANDLE_VALUE;
-  takeScanLock(lock);
+FolderHandle endReading(FolderReader& reader, bool) {
+  closeFind(reader);
+  return kNoFolderHandle;
 }
 
-void doneWithSubfolders(ListingContext&, const FolderRef&) {}
+void closeFolderHandle(ListingContext&, FolderHandle) {}
+
+bool lookUpFolderIdentity(ListingContext&, const std::u16string& path, FolderIdentity& identity) {
+  // Backup semantics let a folder be opened as a file; no access right is needed to read its index.
+  HANDLE file = CreateFileW(wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  bool found = GetFileInformationByHandle(file, &information) != 0;
+  CloseHandle(file);
+  if (!found) return false;
+  identity.volume = information.dwVolumeSerialNumber;
+  identity.file =
+      static_cast<std::uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
+  return true;
+}
+
+std::uint32_t loopErrorCode() {
+  return ERROR_CANT_RESOLVE_FILENAME;
+}
+
+std::uint32_t replacedFolderErrorCode() {
+  return ERROR_PATH_NOT_FOUND;
+}
+
+bool isOutOfHandles(std::uint32_t errorCode) {
+  return errorCode == ERROR_TOO_MANY_OPEN_FILES;
+}

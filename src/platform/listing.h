@@ -1,26 +1,21 @@
-// Folder listings: one folder read at a time, each entry described as the scan needs it. One
+// Folder listings: one folder read at a time, each entry described as the system gives it. One
 // implementation per platform (listing-posix.cc, listing-win32.cc).
 //
-// A scan owns one ListingContext, which every thread that reads folders shares, and each such
-// thread owns one FolderReader. On POSIX the context keeps, within a budget of descriptors, the
-// folders held open for opening their subfolders relative to them, and opens a folder again from
-// its nearest open ancestor when its descriptor had to be given up.
+// The platform reports facts (entries, identities, the kind of file system) and decides nothing:
+// which folders a scan enters, loops, and which folders it keeps open belong to the scan. Nothing
+// here locks or waits for another thread. A scan owns one ListingContext; each thread that reads
+// folders owns one FolderReader made from it; the context outlives its readers.
 //
-// The scan's one lock guards the context too: openFolder and closeFolder are handed it, hold it
-// while they touch the context and let it go around system calls that may take long; readEntry
-// runs without it. So a folder costs the scan's threads one taking of the lock, not several.
-//
-// Invariants the caller keeps: a FolderRef stays where it is, with its parent, name and identity
-// unchanged, while it or any folder below it is being read, and until doneWithSubfolders for it
-// when it was kept for its subfolders; a folder is read by one reader at a time; the context
-// outlives every reader.
+// Where the platform can open a folder relative to another one held open (POSIX: openat on a
+// descriptor), the scan may keep folders open as FolderHandles, within folderHandleBudget, and
+// open their subfolders by name; elsewhere (Windows) the budget is 0 and every folder is opened
+// by its whole path.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "platform/clock.h"
 
@@ -37,8 +32,6 @@ inline bool operator==(const FolderIdentity& a, const FolderIdentity& b) {
   return a.volume == b.volume && a.file == b.file;
 }
 
-enum class IdentityState : std::uint8_t { NotLookedUp, Known, Unavailable };
-
 // One record of a folder listing.
 struct FindEntry {
   std::uint32_t attributes = 0;
@@ -49,37 +42,12 @@ struct FindEntry {
   std::u16string name;
   // The folder the entry leads to, where the listing learns it for free (POSIX).
   FolderIdentity identity;
-  IdentityState identityState = IdentityState::NotLookedUp;
+  bool identityKnown = false;
 };
 
-// A folder as the scan names it to the listing.
-struct FolderRef {
-  const FolderRef* parent = nullptr;  // null for the top of the tree
-  // The folder's name in its parent; for the top of the tree, its whole path in the form the
-  // platform lists (see paths.h).
-  std::u16string name;
-  bool throughReparsePoint = false;  // reached through a link, junction or mount point
-  // Which folder this is: taken from the parent's listing where it gives it, read when the top of
-  // the tree is opened, and otherwise looked up by the listing, under its context's lock, only
-  // when a loop through a reparse point must be ruled out.
-  mutable FolderIdentity identity;
-  mutable IdentityState identityState = IdentityState::NotLookedUp;
-  // The listing's own record of the folder while it keeps something for it (on POSIX, the
-  // descriptor its subfolders are opened from), under the scan's lock; -1 while it keeps nothing.
-  mutable std::int32_t keptAt = -1;
-};
-
-// Takes the scan's lock. A thread that finds it taken tries again for a while, giving way to
-// others, before it sleeps: every lister holds the lock for a moment once or twice a folder, and
-// sleeping and being woken cost far more than that (measured on 2 cores: without the retries a
-// warm /usr scanned 5% slower, and a tree of small folders 20% slower).
-inline void takeScanLock(std::unique_lock<std::mutex>& lock) {
-  for (int tries = 0; tries < 100; ++tries) {
-    if (lock.try_lock()) return;
-    std::this_thread::yield();
-  }
-  lock.lock();
-}
+// A folder held open by the scan for opening the folders below it; a descriptor on POSIX.
+using FolderHandle = std::intptr_t;
+constexpr FolderHandle kNoFolderHandle = -1;
 
 struct ListingContext;
 struct FolderReader;
@@ -87,32 +55,49 @@ using ListingContextPtr = std::unique_ptr<ListingContext, void (*)(ListingContex
 using FolderReaderPtr = std::unique_ptr<FolderReader, void (*)(FolderReader*)>;
 
 ListingContextPtr makeListingContext();
-FolderReaderPtr makeFolderReader();
+FolderReaderPtr makeFolderReader(ListingContext& context);
 
-// How many readers can work at once within the context's budget of open folders.
-std::size_t mostConcurrentReaders(const ListingContext& context);
+// How many FolderHandles a scan may hold at once, those of folders being read included; 0 where
+// folders are always opened by their whole path.
+std::size_t folderHandleBudget(const ListingContext& context);
 
-enum class FolderOpening { Opened, Failed, NotEntered };
+// The longest path, in code units, that one opening takes; a longer one is opened a part at a
+// time, each part from the folder the one before reached.
+std::size_t longestPathOpenedAtOnce(const ListingContext& context);
 
-// Opens `folder` for reading with `reader`; the scan's lock is held on entry. Opened: the lock is
-// let go, for the folder to be read without it, until closeFolder. Failed, with the system's code
-// in `errorCode`, when the folder cannot be listed (a reparse point that leads back to a folder on
-// the way from the top fails with the platform's loop code); NotEntered for a folder that is not
-// to be descended although the scan asked for it (on POSIX a kernel file system, such as proc or
-// sysfs, whose links branch out without end, reached through a link or a mount point). Both with
-// the lock held on return.
-FolderOpening openFolder(ListingContext& context, std::unique_lock<std::mutex>& lock,
-                         FolderReader& reader, const FolderRef& folder, std::uint32_t& errorCode);
+// Opens a folder for reading with `reader`: `path` relative to the folder held open as `base`, or
+// with kNoFolderHandle, `path` in the form the platform lists. With `noFollow`, a link found in
+// place of the folder itself is not followed. Returns 0, or the system's error code; a folder that
+// lists nothing at all (removed while it was being opened) fails too.
+std::uint32_t openFolder(FolderReader& reader, FolderHandle base, const std::u16string& path,
+                         bool noFollow);
+
+// The identity of the folder open in `reader`; false where it cannot be read from the open folder.
+bool readOpenFolderIdentity(FolderReader& reader, FolderIdentity& identity);
+
+// True when the folder open in `reader` lies in a kernel file system that holds no stored data
+// and whose links branch out without end (on Linux proc, sysfs and the like).
+bool isInKernelFileSystem(FolderReader& reader);
 
 // Yields the next entry of the folder open in `reader`, in the order the file system gives,
 // "." and ".." included where it gives them; false at the end or when it cannot be read further.
-// The folder yields at least one entry, or openFolder fails. Called without the lock.
 bool readEntry(FolderReader& reader, FindEntry& entry);
 
-// Ends the reading, taking the lock again. With `keepForSubfolders` the folder stays at hand for
-// opening its subfolders, until doneWithSubfolders.
-void closeFolder(ListingContext& context, std::unique_lock<std::mutex>& lock, FolderReader& reader,
-                 const FolderRef& folder, bool keepForSubfolders);
+// Ends the reading. With `keep`, the folder stays open and its handle is returned, for the caller
+// to close with closeFolderHandle; otherwise it is closed and kNoFolderHandle returned.
+FolderHandle endReading(FolderReader& reader, bool keep);
 
-// Every subfolder of `folder` has been read: what was kept for them goes. With the lock held.
-void doneWithSubfolders(ListingContext& context, const FolderRef& folder);
+void closeFolderHandle(ListingContext& context, FolderHandle handle);
+
+// The identity of the folder at `path` (in the form the platform lists), following links; false
+// when it cannot be learned.
+bool lookUpFolderIdentity(ListingContext& context, const std::u16string& path,
+                          FolderIdentity& identity);
+
+// The system's codes the scan gives for its own reasons: a folder that would lead back to one on
+// its way from the top, and a folder that is no longer the one that was listed.
+std::uint32_t loopErrorCode();
+std::uint32_t replacedFolderErrorCode();
+
+// True for the code of an opening that failed for want of handles, in the process or the system.
+bool isOutOfHandles(std::uint32_t errorCode);

@@ -65,7 +65,7 @@ void passSubfolder(FolderTree& tree) {
 FolderTree::FolderTree(const std::u16string& topPath, const ScanRules& scanRules,
                        std::size_t windowFolders)
     : rules(scanRules), window(windowFolders), top(std::make_unique<FolderNode>()), path(topPath) {
-  top->ref.name = topPath;
+  top->name = topPath;
 }
 
 FolderTree::~FolderTree() {
@@ -142,7 +142,7 @@ bool collectReportLines(FolderTree& tree, std::vector<ReportLine>& lines) {
       FolderNode& subfolder = *inner.folder->subfolders[inner.next];
       if (!isDone(subfolder.state)) return moved;
       moved = true;
-      appendPathName(tree.path, subfolder.ref.name);
+      appendPathName(tree.path, subfolder.name);
       if (subfolder.state == FolderState::Listed) {
         tree.cursor.push_back({&subfolder, 0, tree.path.size()});
         continue;
@@ -181,7 +181,7 @@ std::u16string pathTheReportWaitsFor(const FolderTree& tree) {
   if (!tree.cursor.empty()) {
     const FolderTree::Level& inner = tree.cursor.back();
     if (inner.next < inner.folder->subfolders.size()) {
-      appendPathName(path, inner.folder->subfolders[inner.next]->ref.name);
+      appendPathName(path, inner.folder->subfolders[inner.next]->name);
     }
   }
   return path;

@@ -13,7 +13,9 @@
 //   passes a folder's row once all its subfolders are passed: the lines it passes are those a scan
 //   of one folder at a time prints, in the same order. What lies behind it is reported and freed.
 // - Only the cursor frees a folder, after all its subfolders: a folder outlives its descendants,
-//   so whoever lists a folder may read its ancestors' names and identities without the lock.
+//   so whoever lists a folder may read its ancestors' names without the lock. Identities are set
+//   when a folder is made (from its parent's listing) and for the top when it is listed; an
+//   identity looked up later, to rule out a loop, is recorded under the scan's lock.
 // - Beyond the folders on the cursor's way down, at most `window` folders are handed out and not
 //   yet reported, besides the one the report waits for: memory stays flat whatever the tree.
 #pragma once
@@ -29,9 +31,15 @@
 #include "scan/totals.h"
 
 enum class FolderState : std::uint8_t { Waiting, Listing, Listed, Failed, NotEntered };
+enum class IdentityState : std::uint8_t { NotLookedUp, Known, Unavailable };
 
 struct FolderNode {
-  FolderRef ref;
+  FolderNode* parent = nullptr;  // null for the top
+  // The folder's name in its parent; for the top, its whole path in the form the platform lists.
+  std::u16string name;
+  bool throughReparsePoint = false;  // reached through a link, junction or mount point
+  FolderIdentity identity;
+  IdentityState identityState = IdentityState::NotLookedUp;
   FolderState state = FolderState::Waiting;
   std::uint32_t errorCode = 0;  // why it could not be listed (Failed)
   // Its own entries once listed; its whole tree once the cursor has passed its subfolders.

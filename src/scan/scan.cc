@@ -1,283 +1,237 @@
-// The threads of a scan. The FolderTree decides which folder is listed next and which lines of
-// the report are ready; one lock guards it and the listing context. Listers take folders from the
-// tree, read them without the lock, and record what they found; whichever finishes the folder the
-// report waits for moves the report on. The calling thread alone writes the report, outside the
-// lock. With one lister, the calling thread is that lister too and reports as it goes: the scan of
-// one folder at a time.
-#include "scan/scan.h"
-
+// The threads of a scan: listers take folders from the tree, list them and record what they
+// found; whichever finishes the folder the report waits for moves the report on. The thread that
+// takes the lines moves it on too whenever it takes some, and decides how many listers there are.
+// With one lister, that thread is the lister: the scan of one folder at a time.
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <system_error>
-#include <thread>
-#include <vector>
 
-#include "paths/paths.h"
-#include "scan/folder_tree.h"
+#include "scan/scan_state.h"
 
 namespace {
 
 // Folders handed out ahead of the report: enough for the listers not to wait for the report while
 // a large folder holds it up, and a bound on memory whatever the tree.
 constexpr std::size_t kWindowFolders = 2048;
-// Lines ready and not yet written beyond which the report waits for the writer: a slow reader of
-// the report holds the scan back instead of letting lines pile up.
+// Lines ready and not yet taken beyond which the report stops moving on: a slow taker holds the
+// scan back instead of letting lines pile up.
 constexpr std::size_t kMostReadyLines = 4096;
+// Lines worth waking the taker for before it looks again by itself: waking it for every line or
+// two would cost the listers a sixth of their time in a report with a row for every folder.
 constexpr std::size_t kLinesWorthWaking = 256;
-// Listers a scan that chooses for itself may grow to, while they wait on the disk or the network
-// rather than on the processors (measured: a cold /usr on 2 cores scans in a third of the time
-// with 16 than with 2, and no faster with more).
-constexpr std::size_t kMostListers = 16;
-// How often the writer looks for lines that did not wake it, for the status line, and for how
-// often the listers wait.
+// How often the lister count is looked at.
 constexpr auto kLookInterval = std::chrono::milliseconds(20);
 
-// What the threads of one scan share, under `lock`.
-struct SharedScan {
-  SharedScan(const std::u16string& path, const ScanRules& rules, ListingContext& listingContext)
-      : tree(path, rules, kWindowFolders), listing(listingContext) {}
+bool onlyLister(const Scan& scan) {
+  return scan.count.most == 1;
+}
 
-  std::mutex lock;
-  std::condition_variable workToHandOut;
-  std::condition_variable linesReady;
-  FolderTree tree;
-  ListingContext& listing;
-  std::vector<ReportLine> ready;  // passed by the report's cursor, not yet written
-  std::size_t beingListed = 0;    // folders being listed right now
-  std::size_t mostListing = 1;    // how many may be
-  std::uint64_t listed = 0;       // folders listed so far
-  FolderTotals counted;           // their own entries
-  bool stopping = false;
-};
+// Wakes as many idle listers as there are folders that could be handed out to them now; the lock
+// is held.
+void wakeListers(Scan& scan) {
+  std::size_t room = scan.count.limit > scan.beingListed ? scan.count.limit - scan.beingListed : 0;
+  std::size_t wanted = std::min({room, scan.idleListers, scan.tree.waiting});
+  for (std::size_t i = 0; i < wanted; ++i) scan.workToHandOut.notify_one();
+}
 
-// Moves the report on as far as the listed folders let it. The writer is woken when the report is
-// complete or a good number of lines wait for it; otherwise it finds them when it next looks, at
-// most a fiftieth of a second later: waking it for every line or two would cost the listers a
-// sixth of their time in a report with a row for every folder.
-void moveReport(SharedScan& scan) {
+// Moves the report on as far as the listed folders let it, while the taker keeps up. The taker is
+// woken when the report is complete or a good number of lines wait for it; otherwise it finds them
+// when it next looks.
+void moveReport(Scan& scan) {
   if (scan.ready.size() >= kMostReadyLines) return;
-  if (collectReportLines(scan.tree, scan.ready) &&
-      (scan.ready.size() >= kLinesWorthWaking || scan.tree.finished)) {
-    scan.linesReady.notify_one();
-  }
+  if (!collectReportLines(scan.tree, scan.ready)) return;
+  // Folders passed leave the window: more may be handed out.
+  wakeListers(scan);
+  if (scan.ready.size() >= kLinesWorthWaking || scan.tree.finished) scan.linesReady.notify_one();
 }
 
-// Wakes listers for folders waiting to be handed out, leaving `taken` of them to this thread.
-void wakeListers(SharedScan& scan, std::size_t taken) {
-  std::size_t wanted = scan.tree.waiting > taken ? scan.tree.waiting - taken : 0;
-  for (std::size_t i = 0; i < wanted && i < scan.mostListing; ++i) scan.workToHandOut.notify_one();
-}
-
-// What one thread that lists folders owns.
-struct FolderLister {
-  FolderReaderPtr reader = makeFolderReader();
-  FindEntry entry;  // reused from entry to entry, and so is the capacity of its name
-};
-
-std::unique_ptr<FolderNode> subfolderOf(const FolderNode& folder, const FindEntry& entry) {
-  auto subfolder = std::make_unique<FolderNode>();
-  subfolder->ref.parent = &folder.ref;
-  subfolder->ref.name = entry.name;
-  subfolder->ref.throughReparsePoint = (entry.attributes & kReparsePointAttribute) != 0;
-  subfolder->ref.identity = entry.identity;
-  subfolder->ref.identityState = entry.identityState;
-  return subfolder;
-}
-
-// Lists one folder: the totals of its own entries and the subfolders to descend into, in listing
-// order. The lock is held on entry and on return, and let go while the folder is read.
-FolderState listFolder(SharedScan& scan, std::unique_lock<std::mutex>& lock, FolderLister& lister,
-                       FolderNode& folder) {
-  switch (openFolder(scan.listing, lock, *lister.reader, folder.ref, folder.errorCode)) {
-    case FolderOpening::Failed:
-      return FolderState::Failed;
-    case FolderOpening::NotEntered:
-      return FolderState::NotEntered;
-    case FolderOpening::Opened:
-      break;
-  }
-  while (readEntry(*lister.reader, lister.entry)) {
-    countEntry(lister.entry, scan.tree.rules, folder.totals);
-    if (shouldDescend(lister.entry, scan.tree.rules)) {
-      folder.subfolders.push_back(subfolderOf(folder, lister.entry));
-    }
-  }
-  closeFolder(scan.listing, lock, *lister.reader, folder.ref, !folder.subfolders.empty());
-  return FolderState::Listed;
-}
-
-// Takes the next folder to list, when one may be listed now; the lock is held.
-HandedOut takeFolder(SharedScan& scan) {
-  if (scan.beingListed >= scan.mostListing) return {};
+// The next folder to list, when one may be listed now; the lock is held.
+HandedOut takeFolder(Scan& scan) {
+  if (scan.stopping || scan.beingListed >= scan.count.limit) return {};
   HandedOut job = handOutFolder(scan.tree);
   if (job.folder) ++scan.beingListed;
   return job;
 }
 
-// Lists a folder handed out from the tree and records its outcome; the lock is held on entry and
-// on return.
-void listHandedOut(SharedScan& scan, std::unique_lock<std::mutex>& lock, FolderLister& lister,
-                   const HandedOut& job) {
+// Lists a folder handed out and records its outcome; the lock is held on entry and on return.
+void listHandedOut(Scan& scan, ScanLock& lock, Lister& lister, const HandedOut& job) {
   FolderState outcome = listFolder(scan, lock, lister, *job.folder);
   --scan.beingListed;
   ++scan.listed;
+  scan.entriesSinceLook += job.folder->totals.entryCount;
   mergeTotals(scan.counted, job.folder->totals);
   ListingOutcome finished = finishListing(scan.tree, job, outcome);
-  // Every subfolder of the parent has been read: nothing more is opened relative to it.
-  if (finished.lastOfParent) doneWithSubfolders(scan.listing, job.parent->ref);
+  if (finished.lastOfParent && doneWithSubfolders(scan.open, job.parent)) noteHandleReleased(scan);
   if (finished.reportWaits) moveReport(scan);
-  wakeListers(scan, 1);
+  wakeListers(scan);
+}
+
+void startIdle(Scan& scan, Lister& lister) {
+  ++scan.idleListers;
+  lister.idle = true;
+  lister.idleSince = SteadyClock::now();
+}
+
+void endIdle(Scan& scan, Lister& lister) {
+  --scan.idleListers;
+  lister.idle = false;
+  lister.idleSinceLook += SteadyClock::now() - std::max(lister.idleSince, scan.lookedAt);
 }
 
 // A helper thread: lists folders as they are handed out, until the scan ends.
-void listFolders(SharedScan& scan) {
-  FolderLister lister;
-  std::unique_lock<std::mutex> lock(scan.lock, std::defer_lock);
+void runLister(Scan& scan, Lister& lister) {
+  ScanLock lock(scan.lock, std::defer_lock);
   takeScanLock(lock);
+  lister.clock = clockOfThisThread();
+  lister.processorAtLook = processorTimeOf(lister.clock);
   while (!scan.stopping && !scan.tree.finished) {
-    HandedOut job = takeFolder(scan);
-    if (job.folder) {
+    if (HandedOut job = takeFolder(scan); job.folder) {
       listHandedOut(scan, lock, lister, job);
-    } else {
-      scan.workToHandOut.wait(lock);
+      continue;
     }
+    startIdle(scan, lister);
+    scan.workToHandOut.wait(lock);
+    endIdle(scan, lister);
   }
+  releaseThreadClock(lister.clock);
+  lister.clock = ThreadClock();
 }
 
-// Writes the lines the cursor passed, with the status line out of their way; false once the
-// report can no longer be written.
-bool writeReportLines(ReportWriter& writer, const std::vector<ReportLine>& lines) {
-  if (writer.status.sharesWithReport) eraseStatusLine(writer.status);
-  for (const ReportLine& line : lines) {
-    if (line.isError) {
-      printFolderError(writer, line.path, line.errorCode);
-    } else {
-      printReportRow(writer, toDisplayPath(line.path.c_str()),
-                     static_cast<std::uint64_t>(line.totals.totalBytes),
-                     static_cast<std::uint64_t>(line.totals.bytesOnDisk), line.totals.entryCount,
-                     line.totals.latestWrite);
+// What the helpers did since the last look, as the lister count reads it; the lock is held.
+ListingPeriod measurePeriod(Scan& scan, SteadyClock::time_point now) {
+  ListingPeriod period;
+  period.elapsed = now - scan.lookedAt;
+  period.entries = scan.entriesSinceLook;
+  for (auto& lister : scan.helpers) {
+    std::chrono::nanoseconds processor = processorTimeOf(lister->clock);
+    if (processor > lister->processorAtLook) {
+      period.onProcessor += processor - lister->processorAtLook;
+      lister->processorAtLook = processor;
     }
+    std::chrono::nanoseconds idle = lister->idleSinceLook;
+    if (lister->idle) idle += now - std::max(lister->idleSince, scan.lookedAt);
+    if (idle < period.elapsed) period.listing += period.elapsed - idle;
+    lister->idleSinceLook = std::chrono::nanoseconds(0);
   }
-  if (writer.status.sharesWithReport) {
-    flushOutput(writer.output);
-    redrawStatusLine(writer.status);
-  }
-  return writer.output.failure == 0;
-}
-
-// Draws the status line when it is due, from what the scan has counted; the lock is held on
-// entry and on return, and let go while the line is drawn.
-void showProgress(SharedScan& scan, std::unique_lock<std::mutex>& lock, StatusLine& status) {
-  if (!status.onTerminal || !statusLineDue(status, StatusLine::Clock::now())) return;
-  ScanProgress progress = {scan.listed, scan.counted.entryCount, scan.counted.totalBytes,
-                           toDisplayPath(pathTheReportWaitsFor(scan.tree).c_str())};
-  lock.unlock();
-  drawStatusLine(status, progress);
-  takeScanLock(lock);
-}
-
-// How many listers a scan keeps, and for one that chooses, the measure it chooses by: listers that
-// wait for the disk or the network (give up their processor about once a folder or more) keep
-// more reads in flight when there are more of them; listers that do not, only take turns on the
-// processors. A warm /usr gives up a processor once in twenty folders, a cold one more than once
-// a folder.
-struct ListerCount {
-  bool chooses;
-  std::size_t processors;
-  std::size_t most;
-  std::chrono::steady_clock::time_point lookedAt;
-  std::uint64_t waitsThen;
-  std::uint64_t listedThen;
-};
-
-constexpr double kWaitsPerFolderForMore = 0.3;
-constexpr double kWaitsPerFolderForFewer = 0.1;
-
-ListerCount countListers(std::size_t workers, std::size_t mostReaders) {
-  std::size_t processors = std::max(1u, std::thread::hardware_concurrency());
-  bool chooses = workers == kScanChoosesWorkers;
-  std::size_t most = std::min(chooses ? std::max(kMostListers, processors) : workers, mostReaders);
-  most = std::max<std::size_t>(most, 1);
-  return {chooses, std::min(processors, most), most, std::chrono::steady_clock::now(), waitsSoFar(),
-          0};
-}
-
-// The number of folders that may be listed at once: at first one per processor, or as given.
-std::size_t firstListerLimit(const ListerCount& count) {
-  return count.chooses ? count.processors : count.most;
-}
-
-// Doubles the listers while they wait on the system often, and halves them, down to one per
-// processor, while they seldom do.
-void adjustListerLimit(ListerCount& count, SharedScan& scan) {
-  if (!count.chooses) return;
-  auto now = std::chrono::steady_clock::now();
-  if (now - count.lookedAt < kLookInterval) return;
-  std::uint64_t waits = waitsSoFar();
-  double waitsPerFolder = static_cast<double>(waits - count.waitsThen) /
-                          static_cast<double>(scan.listed - count.listedThen + 1);
-  count.lookedAt = now;
-  count.waitsThen = waits;
-  count.listedThen = scan.listed;
-  if (waitsPerFolder > kWaitsPerFolderForMore && scan.mostListing < count.most) {
-    scan.mostListing = std::min(count.most, scan.mostListing * 2);
-    wakeListers(scan, 0);
-  } else if (waitsPerFolder < kWaitsPerFolderForFewer && scan.mostListing > count.processors) {
-    scan.mostListing = std::max(count.processors, scan.mostListing / 2);
-  }
+  scan.entriesSinceLook = 0;
+  scan.lookedAt = now;
+  return period;
 }
 
 // Starts helper threads until there is one for each folder that may be listed at once, as far as
-// the system allows: fewer threads read fewer folders at once, and the report is the same.
-void startHelpers(std::vector<std::thread>& helpers, SharedScan& scan) {
-  if (scan.mostListing < 2) return;
+// the system allows: fewer threads read fewer folders at once, and the report is the same. Called
+// by the taker without the lock; the helpers are its own.
+void startHelpers(Scan& scan, std::size_t wanted) {
   try {
-    while (helpers.size() < scan.mostListing) helpers.emplace_back(listFolders, std::ref(scan));
+    while (scan.helpers.size() < wanted) {
+      scan.helpers.push_back(std::make_unique<Lister>(scan.listing));
+      Lister& lister = *scan.helpers.back();
+      lister.thread = std::thread(runLister, std::ref(scan), std::ref(lister));
+    }
   } catch (const std::system_error&) {
-    scan.mostListing = std::max<std::size_t>(helpers.size(), 1);
+    if (!scan.helpers.empty() && !scan.helpers.back()->thread.joinable()) scan.helpers.pop_back();
+    ScanLock lock(scan.lock);
+    scan.count.most = scan.count.limit = std::max<std::size_t>(scan.helpers.size(), 1);
   }
+}
+
+// Looks at the listers once in a while, and lets the count follow what they wait for; the lock is
+// held on entry and on return.
+void lookAtListers(Scan& scan, ScanLock& lock) {
+  auto now = SteadyClock::now();
+  if (onlyLister(scan) || now - scan.lookedAt < kLookInterval) return;
+  // A shortage of handles may have shrunk what can be read at once.
+  scan.count.most = std::min(scan.count.most, mostConcurrentReaders(scan.open));
+  std::size_t before = scan.count.limit;
+  adjustListerCount(scan.count, measurePeriod(scan, now));
+  scan.count.limit = std::min(scan.count.limit, scan.count.most);
+  if (scan.count.limit <= before) return;
+  std::size_t wanted = scan.count.limit;
+  lock.unlock();
+  startHelpers(scan, wanted);
+  takeScanLock(lock);
+  wakeListers(scan);
+}
+
+void endScan(Scan* scan) {
+  {
+    ScanLock lock(scan->lock);
+    scan->stopping = true;
+    scan->workToHandOut.notify_all();
+    scan->handleReleased.notify_all();
+  }
+  for (auto& lister : scan->helpers) lister->thread.join();
+  for (auto& kept : scan->open.kept) closeFolderHandle(scan->listing, kept.second.handle);
+  for (FolderHandle handle : scan->open.toClose) closeFolderHandle(scan->listing, handle);
+  delete scan;
 }
 
 }  // namespace
 
-FolderTotals scanFolder(const ScanRules& rules, const std::u16string& path, ReportWriter& writer,
-                        std::size_t workers) {
-  ListingContextPtr listing = makeListingContext();
-  SharedScan scan(path, rules, *listing);
-  ListerCount count = countListers(workers, mostConcurrentReaders(*listing));
-  scan.mostListing = firstListerLimit(count);
-  std::vector<std::thread> helpers;
-  FolderLister lister;
-  std::vector<ReportLine> lines;
-  std::unique_lock<std::mutex> lock(scan.lock, std::defer_lock);
+Scan::Scan(const ScanRules& rules, const std::u16string& path, ListingContext& listingContext,
+           std::size_t workers)
+    : listing(listingContext), tree(path, rules, kWindowFolders), ownLister(listingContext) {
+  open.budget = folderHandleBudget(listing);
+  count = countListers(workers, std::max(1u, std::thread::hardware_concurrency()),
+                       mostConcurrentReaders(open));
+}
+
+void noteHandleReleased(Scan& scan) {
+  ++scan.handlesReleased;
+  if (scan.readersShortOfHandles > 0) scan.handleReleased.notify_all();
+}
+
+ScanPtr startScan(const ScanRules& rules, const std::u16string& path, ListingContext& listing,
+                  std::size_t workers) {
+  ScanPtr scan(new Scan(rules, path, listing, workers), endScan);
+  if (!onlyLister(*scan)) startHelpers(*scan, scan->count.limit);
+  return scan;
+}
+
+bool takeReportLines(Scan& scan, std::vector<ReportLine>& lines, std::chrono::milliseconds wait) {
+  auto deadline = SteadyClock::now() + wait;
+  ScanLock lock(scan.lock, std::defer_lock);
   takeScanLock(lock);
   for (;;) {
-    startHelpers(helpers, scan);
     moveReport(scan);
     if (!scan.ready.empty()) {
-      lines.swap(scan.ready);
-      lock.unlock();
-      bool written = writeReportLines(writer, lines);
-      lines.clear();
-      takeScanLock(lock);
-      if (!written) break;
-    } else if (scan.tree.finished) {
-      break;
-    } else if (HandedOut job = helpers.empty() ? takeFolder(scan) : HandedOut(); job.folder) {
-      // The only lister: this thread lists the folder the report waits for.
-      listHandedOut(scan, lock, lister, job);
-    } else {
-      scan.linesReady.wait_for(lock, kLookInterval);
+      lines.insert(lines.end(), scan.ready.begin(), scan.ready.end());
+      scan.ready.clear();
+      // The lines just taken make room: the report moves on at once.
+      moveReport(scan);
+      lookAtListers(scan, lock);
+      return true;
     }
-    adjustListerLimit(count, scan);
-    showProgress(scan, lock, writer.status);
+    if (scan.tree.finished) return false;
+    if (SteadyClock::now() >= deadline) return true;
+    if (onlyLister(scan)) {
+      if (HandedOut job = takeFolder(scan); job.folder) {
+        listHandedOut(scan, lock, scan.ownLister, job);
+        continue;
+      }
+    } else {
+      lookAtListers(scan, lock);
+    }
+    scan.linesReady.wait_until(lock, deadline);
   }
+}
+
+void stopScan(Scan& scan, std::vector<ReportLine>& lines) {
+  ScanLock lock(scan.lock);
   scan.stopping = true;
   scan.workToHandOut.notify_all();
-  lock.unlock();
-  for (std::thread& helper : helpers) helper.join();
-  eraseStatusLine(writer.status);
+  scan.handleReleased.notify_all();
+  lines.insert(lines.end(), scan.ready.begin(), scan.ready.end());
+  scan.ready.clear();
+  collectReportLines(scan.tree, lines);
+}
+
+FolderTotals treeTotals(const Scan& scan) {
   return scan.tree.topTotals;
+}
+
+ScanCounts countsSoFar(Scan& scan) {
+  ScanLock lock(scan.lock, std::defer_lock);
+  takeScanLock(lock);
+  return {scan.listed, scan.counted.entryCount, scan.counted.totalBytes,
+          pathTheReportWaitsFor(scan.tree)};
 }

@@ -50,6 +50,11 @@ bool shouldDescend(const FindEntry& entry, const ScanRules& rules) {
          (rules.processReparsePoints || !hasAttribute(entry, kReparsePointAttribute));
 }
 
+bool isMountPoint(const FindEntry& entry, const FolderIdentity& folder) {
+  return hasAttribute(entry, kFolderAttribute) && entry.identityKnown &&
+         entry.identity.volume != folder.volume;
+}
+
 void mergeTotals(FolderTotals& into, const FolderTotals& subfolder) {
   takeLaterStamp(into.latestWrite, subfolder.latestWrite);
   into.totalBytes = addSaturating(into.totalBytes, subfolder.totalBytes);

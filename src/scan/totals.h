@@ -34,6 +34,10 @@ void countEntry(const FindEntry& entry, const ScanRules& rules, FolderTotals& to
 // only when the rules follow them.
 bool shouldDescend(const FindEntry& entry, const ScanRules& rules);
 
+// A folder entry on another volume than the folder that lists it: a mount point, which the scan
+// treats as a reparse point.
+bool isMountPoint(const FindEntry& entry, const FolderIdentity& folder);
+
 // Adds a finished subfolder's totals into its folder's.
 void mergeTotals(FolderTotals& into, const FolderTotals& subfolder);
 

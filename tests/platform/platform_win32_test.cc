@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -51,17 +50,12 @@ TEST(Win32Listing, YieldsDotEntriesFoldersByNameAndFileSizes) {
   makeFile(file, 5000);
 
   ListingContextPtr context = makeListingContext();
-  FolderReaderPtr reader = makeFolderReader();
-  FolderRef folder;
-  folder.name = top;
+  FolderReaderPtr reader = makeFolderReader(*context);
   FindEntry entry;
-  std::uint32_t errorCode = 0;
-  std::mutex scanLock;
-  std::unique_lock<std::mutex> lock(scanLock);
-  ASSERT_EQ(openFolder(*context, lock, *reader, folder, errorCode), FolderOpening::Opened);
+  ASSERT_EQ(openFolder(*reader, kNoFolderHandle, top, false), 0u);
   std::vector<Listed> entries;
   while (readEntry(*reader, entry)) entries.push_back({entry.name, entry.attributes, entry.size});
-  closeFolder(*context, lock, *reader, folder, false);
+  endReading(*reader, false);
   DeleteFileW(wide(file));
   RemoveDirectoryW(wide(sub));
   RemoveDirectoryW(wide(top));
@@ -84,14 +78,9 @@ TEST(Win32Listing, YieldsDotEntriesFoldersByNameAndFileSizes) {
 TEST(Win32Listing, MissingFolderFailsWithTheSystemCode) {
   std::u16string missing = joinPath(temporaryFolder().c_str(), u"missing");
   ListingContextPtr context = makeListingContext();
-  FolderReaderPtr reader = makeFolderReader();
-  FolderRef folder;
-  folder.name = missing;
-  std::uint32_t errorCode = 0;
-  std::mutex scanLock;
-  std::unique_lock<std::mutex> lock(scanLock);
-  EXPECT_EQ(openFolder(*context, lock, *reader, folder, errorCode), FolderOpening::Failed);
-  EXPECT_EQ(errorCode, static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
+  FolderReaderPtr reader = makeFolderReader(*context);
+  EXPECT_EQ(openFolder(*reader, kNoFolderHandle, missing, false),
+            static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
 }
 
 TEST(Win32Messages, KeepTheirOwnLineEndAndNoneForUnknownCodes) {

@@ -143,7 +143,7 @@ std::vector<ReportLine> playScan(const FakeTree& tree, const ScanRules& rules, s
       if (fake.outcome == FolderState::Listed) {
         for (std::size_t subfolder : fake.subfolders) {
           done.folder->subfolders.push_back(std::make_unique<FolderNode>());
-          done.folder->subfolders.back()->ref.name = tree[subfolder].name;
+          done.folder->subfolders.back()->name = tree[subfolder].name;
           fakeOf[done.folder->subfolders.back().get()] = subfolder;
         }
       }

@@ -9,11 +9,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <limits>
 #include <string>
 #include <vector>
 
-#include "report/output.h"
 #include "support/program.h"
 #include "support/tree.h"
 
@@ -209,10 +209,14 @@ TEST_F(ScanTest, AFileWrittenAtTheCutoffInstantCounts) {
     ScanRules rules;
     rules.minSize = std::numeric_limits<std::int64_t>::max();  // no rows: nothing is printed
     rules.dayCutoff = c.cutoff;
-    ReportOutput output;
-    ReportWriter writer(output);
     std::u16string path(top.begin(), top.end());
-    FolderTotals totals = scanFolder(rules, path, writer, kScanChoosesWorkers);
+    ListingContextPtr listing = makeListingContext();
+    ScanPtr scan = startScan(rules, path, *listing, kScanChoosesWorkers);
+    std::vector<ReportLine> lines;
+    while (takeReportLines(*scan, lines, std::chrono::milliseconds(20))) {
+    }
+    EXPECT_TRUE(lines.empty());
+    FolderTotals totals = treeTotals(*scan);
     EXPECT_EQ(totals.totalBytes, c.totalBytes) << c.cutoff - stampOfAt;
     EXPECT_EQ(totals.entryCount, 4u);
     EXPECT_EQ(totals.latestWrite, stampOfAt);

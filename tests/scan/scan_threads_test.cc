@@ -1,0 +1,180 @@
+// The scan's threads in-process, over a scripted listing: fixed numbers of listers and the scan's
+// own choice, a taker of lines that stalls, listings that wait on the system or for one another,
+// and a folder replaced while its handle was given up.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "scan/scan.h"
+#include "scan/scripted_listing.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// No line for this long means the scan stalled.
+constexpr milliseconds kStalledAfter(10000);
+
+std::string lineText(const ReportLine& line) {
+  std::string text(line.path.begin(), line.path.end());
+  if (line.isError) return text + " error " + std::to_string(line.errorCode);
+  return text + " " + std::to_string(line.totals.totalBytes) + " " +
+         std::to_string(line.totals.bytesOnDisk) + " " + std::to_string(line.totals.entryCount) +
+         " " + std::to_string(line.totals.latestWrite);
+}
+
+struct ScanOutcome {
+  std::vector<std::string> lines;
+  FolderTotals totals;
+  bool finished = false;
+  ListingRecord record;
+};
+
+std::u16string numbered(std::u16string_view prefix, int number) {
+  std::string digits = std::to_string(number);
+  return std::u16string(prefix) + std::u16string(digits.begin(), digits.end());
+}
+
+// Scans the scripted tree, taking nothing for `stall` and then every line as it comes.
+ScanOutcome scanScripted(const ScriptedTree& tree, std::size_t workers,
+                         milliseconds stall = milliseconds(0)) {
+  ListingContextPtr listing = makeScriptedListing(tree);
+  ScanPtr scan = startScan(ScanRules(), tree.folders[0].name, *listing, workers);
+  std::this_thread::sleep_for(stall);
+  ScanOutcome outcome;
+  std::vector<ReportLine> lines;
+  auto lastLine = std::chrono::steady_clock::now();
+  while (takeReportLines(*scan, lines, milliseconds(20))) {
+    if (!lines.empty()) lastLine = std::chrono::steady_clock::now();
+    for (const ReportLine& line : lines) outcome.lines.push_back(lineText(line));
+    lines.clear();
+    if (std::chrono::steady_clock::now() - lastLine > kStalledAfter) return outcome;
+  }
+  outcome.finished = true;
+  outcome.totals = treeTotals(*scan);
+  outcome.record = recordOf(*listing);
+  return outcome;
+}
+
+// A tree of 8,000 folders or so, wide and deep, some of them failing: with a row for every folder,
+// more lines than the scan lets wait for a taker.
+ScriptedTree largeTree() {
+  ScriptedTree tree;
+  addFolder(tree, 0, u"/top", 3);
+  for (int branch = 0; branch < 40; ++branch) {
+    std::size_t folder = addFolder(tree, 0, numbered(u"b", branch), 2);
+    for (int leaf = 0; leaf < 150; ++leaf) {
+      std::size_t sub = addFolder(tree, folder, numbered(u"l", leaf), 1);
+      if (leaf % 37 == 0) tree.folders[sub].openError = 13;
+      if (leaf % 5 == 0) addFolder(tree, sub, u"deep", 4);
+    }
+  }
+  return tree;
+}
+
+// The stall of a scan whose taker fell behind: listers that filled the window were never woken
+// once the report moved on.
+TEST(ScanThreads, LinesAreTheOneListerLinesWhateverTheListersAndHowLateTheyAreTaken) {
+  ScriptedTree tree = largeTree();
+  ScanOutcome expected = scanScripted(tree, 1);
+  ASSERT_TRUE(expected.finished);
+  ASSERT_GT(expected.lines.size(), 4096u + 2048u);
+  for (std::size_t workers :
+       {std::size_t{1}, std::size_t{2}, std::size_t{16}, std::size_t{64}, kScanChoosesWorkers}) {
+    ScanOutcome outcome = scanScripted(tree, workers, milliseconds(300));
+    ASSERT_TRUE(outcome.finished) << workers << " listers stalled after " << outcome.lines.size()
+                                  << " lines";
+    EXPECT_EQ(outcome.lines, expected.lines) << workers << " listers";
+    EXPECT_EQ(outcome.totals.entryCount, expected.totals.entryCount);
+    EXPECT_EQ(outcome.totals.totalBytes, expected.totals.totalBytes);
+  }
+}
+
+// Lines piling up in memory while nobody takes them.
+TEST(ScanThreads, ATakerThatTakesNothingHoldsTheScanBack) {
+  ScriptedTree tree;
+  addFolder(tree, 0, u"/top");
+  for (int leaf = 0; leaf < 14000; ++leaf) addFolder(tree, 0, numbered(u"f", leaf));
+  ListingContextPtr listing = makeScriptedListing(tree);
+  ScanPtr scan = startScan(ScanRules(), u"/top", *listing, 2);
+  std::size_t read = 0;
+  for (std::size_t before = 1; read != before;) {
+    before = read;
+    std::this_thread::sleep_for(milliseconds(200));
+    read = recordOf(*listing).foldersRead;
+  }
+  EXPECT_LT(read, 10000u);
+  std::vector<ReportLine> lines;
+  while (takeReportLines(*scan, lines, milliseconds(20))) {
+  }
+  EXPECT_EQ(lines.size(), 14001u);
+}
+
+// Listers that only ever list the folder the report waits for keep one listing in flight.
+TEST(ScanThreads, ListersListAheadOfTheReport) {
+  ScriptedTree tree;
+  addFolder(tree, 0, u"/top");
+  for (int leaf = 0; leaf < 16; ++leaf) {
+    std::size_t folder = addFolder(tree, 0, numbered(u"f", leaf));
+    tree.folders[folder].waitsForCompany = true;
+  }
+  tree.companyWanted = 8;
+  ListingContextPtr listing = makeScriptedListing(tree);
+  ScanPtr scan = startScan(ScanRules(), u"/top", *listing, 16);
+  std::vector<ReportLine> lines;
+  while (takeReportLines(*scan, lines, milliseconds(20))) {
+  }
+  EXPECT_EQ(lines.size(), 17u);
+  EXPECT_GE(recordOf(*listing).mostInFlight, 8u);
+}
+
+// A scan that chooses for itself, over listings that wait on the system (a file server): it must
+// keep more of them in flight than there are processors.
+TEST(ScanThreads, TheScanKeepsMoreListingsInFlightWhileTheyWaitOnTheSystem) {
+  std::size_t processors = std::max(1u, std::thread::hardware_concurrency());
+  ScriptedTree tree;
+  addFolder(tree, 0, u"/top");
+  for (std::size_t leaf = 0; leaf < 200 * processors; ++leaf) {
+    std::size_t folder = addFolder(tree, 0, numbered(u"f", static_cast<int>(leaf)), 2);
+    tree.folders[folder].delay = std::chrono::microseconds(5000);
+  }
+  ListingContextPtr listing = makeScriptedListing(tree);
+  ScanPtr scan = startScan(ScanRules(), u"/top", *listing, kScanChoosesWorkers);
+  std::vector<ReportLine> lines;
+  while (takeReportLines(*scan, lines, milliseconds(20))) {
+  }
+  EXPECT_EQ(lines.size(), 200 * processors + 1);
+  EXPECT_GT(recordOf(*listing).mostInFlight, processors);
+}
+
+// A folder whose handle was given up for want of handles is opened again by a longer way; if
+// another folder stands in its place by then, its subfolders are not listed as if they were its.
+TEST(ScanThreads, AFolderReplacedWhileItsHandleWasGivenUpIsNotListedAgain) {
+  ScriptedTree tree;
+  tree.handleBudget = 4;
+  addFolder(tree, 0, u"/top");
+  std::size_t replaced = addFolder(tree, 0, u"p");
+  tree.folders[replaced].replacedOnceListed = true;
+  // A chain whose every level waits for a second subfolder: its handles outnumber the budget.
+  std::size_t level = replaced;
+  for (int depth = 0; depth < 8; ++depth) {
+    std::size_t next = addFolder(tree, level, u"c");
+    addFolder(tree, level, u"leaf", 1);
+    level = next;
+  }
+  std::size_t later = addFolder(tree, replaced, u"q", 5);
+  addFolder(tree, later, u"r", 5);
+  ScanOutcome outcome = scanScripted(tree, 1);
+  ASSERT_TRUE(outcome.finished);
+  EXPECT_EQ(std::count(outcome.lines.begin(), outcome.lines.end(), "/top/p/q error 2"), 1)
+      << testing::PrintToString(outcome.lines);
+  for (const std::string& line : outcome.lines)
+    EXPECT_EQ(line.find("/top/p/q/r"), std::string::npos);
+  EXPECT_GT(outcome.record.openedByLongWay, 0u);
+}
+
+}  // namespace

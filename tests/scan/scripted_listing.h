@@ -1,0 +1,47 @@
+// A folder listing that reads a tree held in memory, linked in place of the platform's, so that the
+// scan's threads can be tested in-process: each folder's entries, failures and delays are
+// scripted, and the listing records what the scan asked of it.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/listing.h"
+
+struct ScriptedFolder {
+  std::u16string name;
+  std::vector<std::size_t> subfolders;  // indices in the tree, in listing order
+  std::uint32_t files = 0;              // of `fileSize` bytes each
+  std::uint64_t fileSize = 1000;
+  std::uint32_t openError = 0;         // the system's code its opening fails with
+  std::chrono::microseconds delay{0};  // spent off the processor in each opening
+  bool waitsForCompany = false;        // its opening waits for others in flight (see below)
+  bool replacedOnceListed = false;     // once read, another folder stands in its place
+};
+
+struct ScriptedTree {
+  std::vector<ScriptedFolder> folders;  // the top first
+  std::size_t handleBudget = 64;
+  // An opening of a folder that waits for company waits until this many openings are in flight
+  // at once, or for `companyTimeout`.
+  std::size_t companyWanted = 0;
+  std::chrono::milliseconds companyTimeout{200};
+};
+
+// Adds a folder under `parent` (or the top, for the first) and returns its index.
+std::size_t addFolder(ScriptedTree& tree, std::size_t parent, std::u16string name,
+                      std::uint32_t files = 0);
+
+// What the scan asked of the listing.
+struct ListingRecord {
+  std::size_t foldersRead = 0;      // readings begun
+  std::size_t mostInFlight = 0;     // openings and readings at once
+  std::size_t mostHandles = 0;      // handles open at once, kept ones included
+  std::size_t openedByLongWay = 0;  // openings of more than one name below their base
+};
+
+ListingContextPtr makeScriptedListing(const ScriptedTree& tree);
+ListingRecord recordOf(ListingContext& context);
