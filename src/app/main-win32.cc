@@ -4,10 +4,12 @@
 #include <vector>
 
 #include "app/run.h"
+#include "platform/interrupts.h"
 #include "scan/scan.h"
 
 int wmain(int argc, wchar_t** argv) {
   static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 wide text is 16-bit");
+  watchForInterrupts();
   std::vector<std::u16string> arguments;
   for (int i = 0; i < argc; ++i) {
     arguments.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/run.h"
+#include "platform/interrupts.h"
 
 // Known once a C library header is in.
 #ifdef __GLIBC__
@@ -17,6 +18,7 @@ int runPosixProgram(int argc, char** argv, std::size_t workers) {
   // 3.8 MiB on the benchmark's tree), for no measurable speed.
   mallopt(M_ARENA_MAX, 1);
 #endif
+  watchForInterrupts();
   // Each byte becomes the 16-bit unit of the same value, so that any name passes through unchanged.
   std::vector<std::u16string> arguments;
   for (int i = 0; i < argc; ++i) {

@@ -5,6 +5,7 @@
 
 #include "paths/paths.h"
 #include "platform/console.h"
+#include "platform/interrupts.h"
 #include "platform/listing.h"
 #include "platform/messages.h"
 #include "report/format.h"
@@ -15,8 +16,12 @@ namespace {
 
 // The exit status of a run whose report could not be written whole.
 constexpr int kReportLostStatus = 1;
-// How long the writer waits for report lines before it looks at the status line again.
+// How long the writer waits for report lines before it looks at the status line and for an
+// interrupt again.
 constexpr auto kLookInterval = std::chrono::milliseconds(20);
+// How often a report that goes to a file or a pipe is handed to the system at the least: a user
+// who interrupts a scan, or follows the file as it grows, has it no more than a second late.
+constexpr auto kHandOverInterval = std::chrono::seconds(1);
 
 void printBanner(ReportOutput& output) {
   writeText(output, u"Treemeter v2.0 -- (c) ");
@@ -115,12 +120,30 @@ void showProgress(Scan& scan, StatusLine& status) {
                           toDisplayPath(counts.waitingFor.c_str())});
 }
 
+// The run was interrupted: the scan stops, the lines its listed folders make known are written and
+// handed to the system, and the run ends as the interrupt would have ended it.
+[[noreturn]] void endInterrupted(Scan& scan, ReportWriter& writer, int interrupt) {
+  std::vector<ReportLine> lines;
+  stopScan(scan, lines);
+  writeReportLines(writer, lines);
+  flushOutput(writer.output);
+  eraseStatusLine(writer.status);
+  endAsInterrupted(interrupt);
+}
+
 // Writes the report's lines as the scan makes them known; false once it can no longer be written.
 bool writeScanReport(Scan& scan, ReportWriter& writer) {
+  using Clock = std::chrono::steady_clock;
   std::vector<ReportLine> lines;
+  Clock::time_point handedOverAt = Clock::now();
   while (takeReportLines(scan, lines, kLookInterval)) {
+    if (int interrupt = interruptNoted()) endInterrupted(scan, writer, interrupt);
     if (!writeReportLines(writer, lines)) return false;
     lines.clear();
+    if (Clock::now() - handedOverAt >= kHandOverInterval) {
+      if (!flushOutput(writer.output)) return false;
+      handedOverAt = Clock::now();
+    }
     showProgress(scan, writer.status);
   }
   return true;
@@ -162,8 +185,12 @@ int runTreemeter(const std::vector<std::u16string>& arguments, std::size_t worke
     }
   }
   if (!flushOutput(output)) {
+    // A reader that went away chose to stop: nothing is said.
+    if (isReaderGone(output.failure)) endAsReaderGone();
     reportLostOutput(output.failure);
     return kReportLostStatus;
   }
+  // An interrupt that came as the report ended still ends the run as it would have.
+  if (int interrupt = interruptNoted()) endAsInterrupted(interrupt);
   return 0;
 }

@@ -27,7 +27,8 @@ std::uint32_t writeAll(int descriptor, const char* bytes, std::size_t count) {
 const std::string_view kDiagnosticLineEnd = "\n";
 
 bool prepareStandardOutput() {
-  // A reader that goes away shows as a failed write, which ends the run, not as a signal.
+  // A reader that goes away shows as a failed write, so that the run can erase its status line
+  // before it ends as the signal would have ended it.
   signal(SIGPIPE, SIG_IGN);
   return isatty(STDOUT_FILENO) == 1;
 }

@@ -1,9 +1,13 @@
-// Standard output that cannot take the report: a full device, a reader that goes away early or at
-// once, a closed descriptor. The run ends at the first failed write with status 1, so that a lost
-// report never passes for a whole one, and says why on standard error; it neither hangs nor prints
-// anything else.
+// Standard output that cannot take the report: a full device and a closed descriptor end the run
+// at the first failed write with status 1, so that a lost report never passes for a whole one, and
+// it says why on standard error; a reader that goes away early or at once ends it quietly, as by
+// SIGPIPE. And a run interrupted mid-scan keeps what it knew. None hangs.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "support/program.h"
@@ -42,7 +46,14 @@ void expectLostReport(const ProgramResult& result, const std::string& reason) {
 }
 
 const char kDeviceFull[] = "No space left on device";
-const char kReaderGone[] = "Broken pipe";
+
+// A reader that stops reading chose to stop (`treemeter ... | head`): nothing is said, and the
+// run ends as du or find would.
+void expectQuietEnd(const ProgramResult& result) {
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(result.signal, SIGPIPE);
+  EXPECT_EQ(result.err, "");
+}
 
 TEST_F(OutputFault, WholeReportGoesThroughAPipe) {
   ProgramResult result = scanBigTree(ProgramOptions());
@@ -70,20 +81,66 @@ TEST_F(OutputFault, ReaderGoesAwayMidReport) {
   ProgramOptions options;
   options.closeOutputAfterBytes = 1000;
   ProgramResult result = scanBigTree(options);
-  expectLostReport(result, kReaderGone);
+  expectQuietEnd(result);
   EXPECT_EQ(result.out.compare(0, bannerLine().size(), bannerLine()), 0);
 }
 
 TEST_F(OutputFault, ReaderGoesAwayBeforeReadingAnything) {
   ProgramOptions options;
   options.closeOutputAfterBytes = 0;
-  expectLostReport(scanBigTree(options), kReaderGone);
+  expectQuietEnd(scanBigTree(options));
 }
 
 TEST_F(OutputFault, StandardOutputClosed) {
   ProgramOptions options;
   options.shellPrefix = "exec 1>&-;";
   expectLostReport(scanBigTree(options), "Bad file descriptor");
+}
+
+// A report redirected to a file and a scan interrupted after a second and a half: the file had
+// rows before the interrupt (they reach it within a second), and keeps every line known then,
+// whole; the status line is gone from the terminal, and the run ends by the signal.
+TEST(InterruptedScan, KeepsTheLinesItKnewWholeAndEndsByTheSignal) {
+  // Each level holds links to the next, so that following links makes 7^7 ways down: seconds.
+  std::string maze = makeTemporaryFolder();
+  for (int level = 0; level <= 7; ++level) {
+    std::string folder = maze + "/L" + std::to_string(level);
+    makeFolder(folder);
+    makeFile(folder + "/file", 100, 1700000000);
+    for (int link = 0; level < 7 && link < 7; ++link) {
+      makeLink("../L" + std::to_string(level + 1), folder + "/link" + std::to_string(link));
+    }
+  }
+  ProgramOptions options;
+  options.standardOutputPath = maze + "/report.tsv";
+  options.terminalColumns = 80;
+  options.interruptAfterMilliseconds = 1500;
+  options.timeoutSeconds = 60;
+  ProgramResult result = runProgram({"yes", "0", "0", "3", maze + "/L0"}, options);
+  std::stringstream file;
+  file << std::ifstream(options.standardOutputPath).rdbuf();
+  std::string report = file.str();
+  removeTree(maze);
+
+  EXPECT_EQ(result.signal, SIGINT);
+  std::string head = reportHead(maze + "/L0", "0.000 MB");
+  EXPECT_GT(result.outputBytesWhenInterrupted, static_cast<long>(head.size()));
+  EXPECT_GE(static_cast<long>(report.size()), result.outputBytesWhenInterrupted);
+  ASSERT_EQ(report.compare(0, head.size(), head), 0) << report;
+  std::size_t rows = 0;
+  for (std::size_t at = head.size(); at < report.size(); ++rows) {
+    std::size_t end = report.find("\r\n", at);
+    ASSERT_NE(end, std::string::npos) << "a line cut short: " << report.substr(at);
+    std::string row = report.substr(at, end - at);
+    EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), 4) << row;
+    at = end + 2;
+  }
+  EXPECT_GT(rows, 0u);
+  // The status line's last drawing was a blank line, the cursor at its start.
+  std::size_t lastDrawing = result.err.rfind('\r', result.err.size() - 2);
+  ASSERT_FALSE(result.err.empty());
+  EXPECT_EQ(result.err.back(), '\r');
+  EXPECT_EQ(result.err.find_first_not_of(' ', lastDrawing + 1), result.err.size() - 1);
 }
 
 }  // namespace

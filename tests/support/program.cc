@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -94,10 +95,32 @@ const UnprivilegedProgram& theUnprivilegedProgram() {
   return program;
 }
 
+long millisecondsNow() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
+}
+
+// A signal to send the program once, at a CLOCK_MONOTONIC millisecond, while the pipes are read,
+// noting how much of its report had reached its file by then.
+struct PlannedInterrupt {
+  long at = 0;  // 0: none
+  pid_t child = 0;
+  int signal = 0;
+  std::string outputPath;
+  long* outputBytes = nullptr;
+};
+
+void sendInterrupt(const PlannedInterrupt& interrupt) {
+  struct stat status;
+  if (stat(interrupt.outputPath.c_str(), &status) == 0) *interrupt.outputBytes = status.st_size;
+  kill(interrupt.child, interrupt.signal);
+}
+
 // Reads both pipes to their end. Standard output is closed early after `outputLimit` bytes when
 // that is 0 or more; false when `deadline` (a CLOCK_MONOTONIC second, 0 for none) passes first.
 bool readAll(int outFd, int errFd, std::string& out, std::string& err, long outputLimit,
-             time_t deadline) {
+             time_t deadline, PlannedInterrupt interrupt) {
   struct pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   int open = 2;
   char buffer[65536];
@@ -108,7 +131,12 @@ bool readAll(int outFd, int errFd, std::string& out, std::string& err, long outp
   };
   if (outputLimit == 0) closeOne(0);
   while (open > 0) {
-    int waitMs = -1;
+    if (interrupt.at > 0 && millisecondsNow() >= interrupt.at) {
+      sendInterrupt(interrupt);
+      interrupt.at = 0;
+    }
+    int waitMs =
+        interrupt.at > 0 ? static_cast<int>(std::max(0L, interrupt.at - millisecondsNow())) : -1;
     if (deadline > 0) {
       timespec now;
       clock_gettime(CLOCK_MONOTONIC, &now);
@@ -118,7 +146,8 @@ bool readAll(int outFd, int errFd, std::string& out, std::string& err, long outp
         }
         return false;
       }
-      waitMs = static_cast<int>(deadline - now.tv_sec) * 1000;
+      int untilDeadline = static_cast<int>(deadline - now.tv_sec) * 1000;
+      waitMs = waitMs < 0 ? untilDeadline : std::min(waitMs, untilDeadline);
     }
     if (poll(fds, 2, waitMs) < 0) continue;
     for (int i = 0; i < 2; ++i) {
@@ -221,6 +250,12 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
     errPipe[0] = terminal;
   }
   ProgramResult result;
+  PlannedInterrupt interrupt;
+  if (options.interruptAfterMilliseconds > 0) {
+    interrupt = {millisecondsNow() + options.interruptAfterMilliseconds, child,
+                 options.interruptSignal, options.standardOutputPath,
+                 &result.outputBytesWhenInterrupted};
+  }
   time_t deadline = 0;
   if (options.timeoutSeconds > 0) {
     timespec now;
@@ -228,7 +263,7 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
     deadline = now.tv_sec + options.timeoutSeconds;
   }
   if (!readAll(outPipe[0], errPipe[0], result.out, result.err, options.closeOutputAfterBytes,
-               deadline)) {
+               deadline, interrupt)) {
     result.timedOut = true;
     kill(child, SIGKILL);
   }

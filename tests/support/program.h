@@ -10,6 +10,8 @@ struct ProgramResult {
   int exitStatus = -1;    // -1 when the program did not exit normally
   int signal = 0;         // the signal that ended the program, if one did
   bool timedOut = false;  // killed after ProgramOptions::timeoutSeconds
+  // The size of the file standard output went to when the interrupt was sent, or -1.
+  long outputBytesWhenInterrupted = -1;
 };
 
 struct ProgramOptions {
@@ -33,6 +35,9 @@ struct ProgramOptions {
   long closeOutputAfterBytes = -1;
   // When more than 0, the program is killed if it runs longer than this.
   int timeoutSeconds = 0;
+  // When more than 0, `interruptSignal` is sent to the program this long after it started.
+  int interruptAfterMilliseconds = 0;
+  int interruptSignal = 2;  // SIGINT
   // When more than 0, standard error is a pseudo-terminal this many columns wide, and
   // ProgramResult::err holds what the terminal received; with `outputOnTerminal`, standard output
   // writes to the same terminal.
