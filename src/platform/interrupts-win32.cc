@@ -44,7 +44,9 @@ void endAsInterrupted(int) {
 }
 
 bool isReaderGone(std::uint32_t errorCode) {
-  return errorCode == ERROR_NO_DATA || errorCode == ERROR_BROKEN_PIPE;
+  // Windows says the pipe is being closed, or broken; wine, that it is no longer connected.
+  return errorCode == ERROR_NO_DATA || errorCode == ERROR_BROKEN_PIPE ||
+         errorCode == ERROR_PIPE_NOT_CONNECTED;
 }
 
 void endAsReaderGone() {
