@@ -25,23 +25,27 @@ bool onlyLister(const Scan& scan) {
   return scan.count.most == 1;
 }
 
-// Wakes as many idle listers as there are folders that could be handed out to them now; the lock
-// is held.
-void wakeListers(Scan& scan) {
+// Wakes as many idle listers as there are folders that could be handed out to them now, but for
+// `leftToCaller` that the calling lister takes itself: a lister woken for nothing costs two
+// switches of a processor, as much as listing a small folder. The lock is held.
+void wakeListers(Scan& scan, std::size_t leftToCaller) {
   std::size_t room = scan.count.limit > scan.beingListed ? scan.count.limit - scan.beingListed : 0;
-  std::size_t wanted = std::min({room, scan.idleListers, scan.tree.waiting});
-  for (std::size_t i = 0; i < wanted; ++i) scan.workToHandOut.notify_one();
+  std::size_t forOthers = std::min(room, scan.tree.waiting);
+  forOthers = forOthers > leftToCaller ? forOthers - leftToCaller : 0;
+  for (std::size_t i = 0; i < std::min(forOthers, scan.idleListers); ++i) {
+    scan.workToHandOut.notify_one();
+  }
 }
 
-// Moves the report on as far as the listed folders let it, while the taker keeps up. The taker is
+// Moves the report on as far as the listed folders let it, while the taker keeps up, and says
+// whether it moved: folders passed leave the window, so that more may be handed out. The taker is
 // woken when the report is complete or a good number of lines wait for it; otherwise it finds them
 // when it next looks.
-void moveReport(Scan& scan) {
-  if (scan.ready.size() >= kMostReadyLines) return;
-  if (!collectReportLines(scan.tree, scan.ready)) return;
-  // Folders passed leave the window: more may be handed out.
-  wakeListers(scan);
+bool moveReport(Scan& scan) {
+  if (scan.ready.size() >= kMostReadyLines) return false;
+  if (!collectReportLines(scan.tree, scan.ready)) return false;
   if (scan.ready.size() >= kLinesWorthWaking || scan.tree.finished) scan.linesReady.notify_one();
+  return true;
 }
 
 // The next folder to list, when one may be listed now; the lock is held.
@@ -62,7 +66,8 @@ void listHandedOut(Scan& scan, ScanLock& lock, Lister& lister, const HandedOut& 
   ListingOutcome finished = finishListing(scan.tree, job, outcome);
   if (finished.lastOfParent && doneWithSubfolders(scan.open, job.parent)) noteHandleReleased(scan);
   if (finished.reportWaits) moveReport(scan);
-  wakeListers(scan);
+  // This lister takes the next folder itself.
+  wakeListers(scan, 1);
 }
 
 void startIdle(Scan& scan, Lister& lister) {
@@ -149,7 +154,7 @@ void lookAtListers(Scan& scan, ScanLock& lock) {
   lock.unlock();
   startHelpers(scan, wanted);
   takeScanLock(lock);
-  wakeListers(scan);
+  wakeListers(scan, 0);
 }
 
 void endScan(Scan* scan) {
@@ -192,12 +197,12 @@ bool takeReportLines(Scan& scan, std::vector<ReportLine>& lines, std::chrono::mi
   ScanLock lock(scan.lock, std::defer_lock);
   takeScanLock(lock);
   for (;;) {
-    moveReport(scan);
+    if (moveReport(scan)) wakeListers(scan, 0);
     if (!scan.ready.empty()) {
       lines.insert(lines.end(), scan.ready.begin(), scan.ready.end());
       scan.ready.clear();
       // The lines just taken make room: the report moves on at once.
-      moveReport(scan);
+      if (moveReport(scan)) wakeListers(scan, 0);
       lookAtListers(scan, lock);
       return true;
     }

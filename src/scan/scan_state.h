@@ -6,7 +6,8 @@
 // the helper threads (starting and joining them) and decides how many folders are listed at once.
 //
 // Waking is one rule: every change that can let a folder be handed out (a listing finishing, the
-// report moving on, the limit growing, the scan stopping) wakes idle listers through wakeListers.
+// report moving on, the limit growing) wakes idle listers through wakeListers, and the scan
+// stopping wakes them all.
 #pragma once
 
 #include <chrono>
