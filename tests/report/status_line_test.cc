@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -49,38 +50,89 @@ TEST(StatusLineText, CountsBytesInTheReportsUnitsTimeAndTheFolderWithinTheWidth)
   ScanProgress progress = {1234, 56789, 3LL << 30, u"/srv/data/projects/2026"};
   EXPECT_EQ(narrow(statusLineText(progress, std::chrono::seconds(65), 100)),
             "1234 folders, 56789 entries, 3.000 GB, 1:05  /srv/data/projects/2026");
-  EXPECT_EQ(narrow(statusLineText(progress, std::chrono::seconds(3723), 56)),
-            "1234 folders, 56789 entries, 3.000 GB, 1:02:03  /s...026");
-  EXPECT_EQ(narrow(statusLineText(progress, std::chrono::seconds(0), 12)), "1234 folders");
+  EXPECT_EQ(narrow(statusLineText(progress, std::chrono::seconds(3723), 72)),
+            "1234 folders, 56789 entries, 3.000 GB, 1:02:03  /srv/data/projects/2026");
 }
 
-// What a terminal shows at the end, row by row without trailing blanks: carriage returns go back
-// to the start of the row, line feeds down a row, and every other byte overwrites.
-std::vector<std::string> finalScreen(const std::string& received) {
-  std::vector<std::string> rows(1);
+// The folder is the most telling part: as the width shrinks, the entries give way first, then the
+// folders, until only the size and the time stand before the folder.
+TEST(StatusLineText, NarrowTerminalsDropCountsBeforeTheFolder) {
+  ScanProgress progress = {48213, 611902, 12LL << 30, u"/srv/data/projects/2026/raw/images"};
+  const struct {
+    std::size_t width;
+    std::string expected;
+  } cases[] = {
+      {79, "48213 folders, 611902 entries, 12.000 GB, 0:07  /srv/data/proj...026/raw/images"},
+      {70, "48213 folders, 611902 entries, 12.000 GB, 0:07  /srv/data...raw/images"},
+      {59, "48213 folders, 12.000 GB, 0:07  /srv/data/pr...6/raw/images"},
+      {39, "12.000 GB, 0:07  /srv/data...raw/images"},
+      {12, "12.000 GB, 0"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(narrow(statusLineText(progress, std::chrono::seconds(7), c.width)), c.expected)
+        << c.width;
+  }
+  progress.folder = u"/srv";
+  EXPECT_EQ(narrow(statusLineText(progress, std::chrono::seconds(7), 52)),
+            "48213 folders, 611902 entries, 12.000 GB, 0:07  /srv");
+}
+
+// Control characters in a name would move the cursor or clear the screen of the terminal.
+TEST(StatusLineText, ControlCharactersInTheFolderShowAsQuestionMarks) {
+  ScanProgress progress = {1, 2, 0, u"/srv/\x1b]0;title\x07/a\tb\nc\x7f"};
+  EXPECT_EQ(narrow(statusLineText(progress, std::chrono::seconds(0), 79)),
+            "1 folders, 2 entries, 0.000 MB, 0:00  /srv/?]0;title?/a?b?c?");
+}
+
+// How wide a terminal was while it received bytes: `columns` up to byte `narrowedAt`,
+// `narrowedColumns` from there on.
+struct TerminalWidth {
+  std::size_t columns = std::string::npos;
+  std::size_t narrowedAt = std::string::npos;
+  std::size_t narrowedColumns = std::string::npos;
+};
+
+constexpr std::string_view kEraseBelow = "\x1b[J";
+
+// What a terminal shows at the end, line by line without trailing blanks. The terminal folds a
+// line longer than its width onto more rows, and folds it again when it narrows, keeping the
+// cursor where it was in the line: carriage returns go back to the start of the cursor's row,
+// line feeds start a line, ESC [ J blanks from the cursor to the end of the screen, and every other
+// byte (other escape sequences included) overwrites.
+std::vector<std::string> finalScreen(const std::string& received, TerminalWidth width = {}) {
+  std::vector<std::string> lines(1);
   std::size_t column = 0;
-  for (char byte : received) {
-    if (byte == '\r') {
+  for (std::size_t i = 0; i < received.size(); ++i) {
+    std::size_t columns = i < width.narrowedAt ? width.columns : width.narrowedColumns;
+    std::string& line = lines.back();
+    if (received.compare(i, kEraseBelow.size(), kEraseBelow) == 0) {
+      if (line.size() > column) line.resize(column);
+      i += kEraseBelow.size() - 1;
+    } else if (received[i] == '\r') {
+      column -= column % columns;
+    } else if (received[i] == '\n') {
+      lines.emplace_back();
       column = 0;
-    } else if (byte == '\n') {
-      rows.emplace_back();
     } else {
-      std::string& row = rows.back();
-      if (row.size() <= column) row.resize(column + 1, ' ');
-      row[column++] = byte;
+      if (line.size() <= column) line.resize(column + 1, ' ');
+      line[column++] = received[i];
     }
   }
-  for (std::string& row : rows) row.erase(row.find_last_not_of(' ') + 1);
-  while (!rows.empty() && rows.back().empty()) rows.pop_back();
-  return rows;
+  for (std::string& line : lines) line.erase(line.find_last_not_of(' ') + 1);
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  return lines;
 }
 
-// The texts the status line showed, one per drawing.
+// The texts the status line showed, one per drawing: each is written from the start of its row
+// and followed by an erasure of what lies beyond it.
 std::set<std::string> statusTexts(const std::string& received) {
   std::set<std::string> texts;
   std::istringstream parts(received);
   for (std::string part; std::getline(parts, part, '\r');) {
-    if (part.find(" folders, ") != std::string::npos) texts.insert(part);
+    std::size_t end = part.size() - std::min(part.size(), kEraseBelow.size());
+    if (part.compare(end, std::string::npos, kEraseBelow) == 0 && part.substr(0, end) != " ") {
+      texts.insert(part.substr(0, end));
+    }
   }
   return texts;
 }
@@ -148,6 +200,28 @@ TEST_F(StatusLineOnTerminal, ComesChangesGoesAndLeavesTheReportAlone) {
   EXPECT_GE(statusTexts(shared.err).size(), 2u);
   EXPECT_EQ(finalScreen(shared.err), finalScreen(report));
   EXPECT_EQ(finalScreen(report).size(), 5u + 1 + 7 + 49) << report;
+}
+
+// A window narrowed from 100 columns to 40 while the line is shown folds that line onto more rows;
+// the next drawing replaces all of them, and at 40 columns the folder stays in view.
+TEST_F(StatusLineOnTerminal, ReplacesALineFoldedByANarrowedWindow) {
+  ProgramOptions narrowed;
+  narrowed.terminalColumns = 100;
+  narrowed.narrowedTerminalColumns = 40;
+  narrowed.standardOutputPath = tree + "/report-narrowed";
+  ProgramResult result = scanTree(narrowed);
+  EXPECT_EQ(result.exitStatus, 0);
+  ASSERT_NE(result.errNarrowedAt, std::string::npos);
+  std::string before = result.err.substr(0, result.errNarrowedAt);
+  ASSERT_FALSE(statusTexts(before).empty()) << before;
+  EXPECT_GT(statusTexts(before).begin()->size(), 40u) << before;
+  std::set<std::string> after = statusTexts(result.err.substr(result.errNarrowedAt));
+  ASSERT_FALSE(after.empty()) << result.err;
+  for (const std::string& text : after) {
+    EXPECT_LE(text.size(), 39u) << text;
+    EXPECT_NE(text.find(tree.substr(0, 8)), std::string::npos) << text;
+  }
+  EXPECT_TRUE(finalScreen(result.err, {100, result.errNarrowedAt, 40}).empty()) << result.err;
 }
 
 }  // namespace

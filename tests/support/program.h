@@ -10,6 +10,9 @@ struct ProgramResult {
   int exitStatus = -1;    // -1 when the program did not exit normally
   int signal = 0;         // the signal that ended the program, if one did
   bool timedOut = false;  // killed after ProgramOptions::timeoutSeconds
+  // How much of `err` the terminal had received when it narrowed (see
+  // ProgramOptions::narrowedTerminalColumns); npos when it did not.
+  std::size_t errNarrowedAt = std::string::npos;
 };
 
 struct ProgramOptions {
@@ -38,6 +41,9 @@ struct ProgramOptions {
   // writes to the same terminal.
   int terminalColumns = 0;
   bool outputOnTerminal = false;
+  // When more than 0, that terminal narrows to this many columns as soon as it has received
+  // anything, as a window that the user narrows.
+  int narrowedTerminalColumns = 0;
 };
 
 // Runs the program with these arguments (program name not included).
