@@ -173,16 +173,31 @@ std::string StatusLineOnTerminal::tree;
 
 // Three runs of a scan with rows written while the line is shown (1 + 7 + 49 rows, two levels
 // down): with standard error on a terminal and the report in a file, with standard error on a
-// pipe, and with both on the terminal.
+// pipe, and with both on the terminal. In the first, the window narrows from 100 columns to 40
+// while the line is shown: the terminal folds that line onto more rows, the next drawing must
+// replace all of them, and at 40 columns the folder stays in view.
 TEST_F(StatusLineOnTerminal, ComesChangesGoesAndLeavesTheReportAlone) {
   ProgramOptions errorOnTerminal;
   errorOnTerminal.terminalColumns = 100;
+  errorOnTerminal.narrowedTerminalColumns = 40;
   errorOnTerminal.standardOutputPath = tree + "/report-terminal";
   ProgramResult drawn = scanTree(errorOnTerminal);
   EXPECT_EQ(drawn.exitStatus, 0);
-  EXPECT_GE(statusTexts(drawn.err).size(), 2u) << drawn.err;
-  for (const std::string& text : statusTexts(drawn.err)) EXPECT_LE(text.size(), 99u) << text;
-  EXPECT_TRUE(finalScreen(drawn.err).empty()) << drawn.err.substr(drawn.err.size() - 200);
+  ASSERT_NE(drawn.errNarrowedAt, std::string::npos);
+  std::set<std::string> wide = statusTexts(drawn.err.substr(0, drawn.errNarrowedAt));
+  ASSERT_FALSE(wide.empty()) << drawn.err;
+  for (const std::string& text : wide) {
+    EXPECT_GT(text.size(), 40u) << text;
+    EXPECT_LE(text.size(), 99u) << text;
+  }
+  std::set<std::string> narrowed = statusTexts(drawn.err.substr(drawn.errNarrowedAt));
+  ASSERT_FALSE(narrowed.empty()) << drawn.err;
+  for (const std::string& text : narrowed) {
+    EXPECT_LE(text.size(), 39u) << text;
+    EXPECT_NE(text.find(tree.substr(0, 8)), std::string::npos) << text;
+  }
+  EXPECT_TRUE(finalScreen(drawn.err, {100, drawn.errNarrowedAt, 40}).empty())
+      << drawn.err.substr(drawn.err.size() - 200);
 
   ProgramOptions errorOnPipe;
   errorOnPipe.standardOutputPath = tree + "/report-pipe";
@@ -198,30 +213,9 @@ TEST_F(StatusLineOnTerminal, ComesChangesGoesAndLeavesTheReportAlone) {
   ProgramResult shared = scanTree(bothOnTerminal);
   EXPECT_EQ(shared.exitStatus, 0);
   EXPECT_GE(statusTexts(shared.err).size(), 2u);
+  for (const std::string& text : statusTexts(shared.err)) EXPECT_LE(text.size(), 99u) << text;
   EXPECT_EQ(finalScreen(shared.err), finalScreen(report));
   EXPECT_EQ(finalScreen(report).size(), 5u + 1 + 7 + 49) << report;
-}
-
-// A window narrowed from 100 columns to 40 while the line is shown folds that line onto more rows;
-// the next drawing replaces all of them, and at 40 columns the folder stays in view.
-TEST_F(StatusLineOnTerminal, ReplacesALineFoldedByANarrowedWindow) {
-  ProgramOptions narrowed;
-  narrowed.terminalColumns = 100;
-  narrowed.narrowedTerminalColumns = 40;
-  narrowed.standardOutputPath = tree + "/report-narrowed";
-  ProgramResult result = scanTree(narrowed);
-  EXPECT_EQ(result.exitStatus, 0);
-  ASSERT_NE(result.errNarrowedAt, std::string::npos);
-  std::string before = result.err.substr(0, result.errNarrowedAt);
-  ASSERT_FALSE(statusTexts(before).empty()) << before;
-  EXPECT_GT(statusTexts(before).begin()->size(), 40u) << before;
-  std::set<std::string> after = statusTexts(result.err.substr(result.errNarrowedAt));
-  ASSERT_FALSE(after.empty()) << result.err;
-  for (const std::string& text : after) {
-    EXPECT_LE(text.size(), 39u) << text;
-    EXPECT_NE(text.find(tree.substr(0, 8)), std::string::npos) << text;
-  }
-  EXPECT_TRUE(finalScreen(result.err, {100, result.errNarrowedAt, 40}).empty()) << result.err;
 }
 
 }  // namespace
