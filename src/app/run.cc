@@ -56,8 +56,8 @@ void printUsage(ReportOutput& output) {
   writeText(output, u"\r\n");
   writeText(output,
             u"Treemeter is free software of the Treemeter developers, under the MIT licence.\r\n");
-  writeText(output,
-            u"Read more in its manual page: man treemeter (in the source: man/treemeter.1).\r\n");
+  writeText(output, kManualPointer);
+  writeText(output, u"\r\n");
 }
 
 void printSettings(ReportOutput& output, const RunSettings& settings) {

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "platform/console.h"
 
 namespace {
@@ -50,6 +52,17 @@ bool standardOutputSharesErrorTerminal() {
   return isatty(STDOUT_FILENO) == 1 && isatty(STDERR_FILENO) == 1 &&
          fstat(STDOUT_FILENO, &output) == 0 && fstat(STDERR_FILENO, &error) == 0 &&
          output.st_rdev == error.st_rdev;
+}
+
+void replaceErrorTerminalRows(std::string_view bytes) {
+  // The text over the row, then ESC [ J: erase from the cursor to the end of the screen. Erasing
+  // from after the text rather than from the row's start: some terminals keep a copy of the screen
+  // in their scrollback each time it is erased from its top left corner, and a line drawn on the
+  // top row would fill the scrollback. A blank stands for an empty text.
+  std::string shown = "\r";
+  shown += bytes.empty() ? std::string_view(" ") : bytes;
+  shown += "\x1b[J\r";
+  writeStandardError(shown);
 }
 
 std::size_t errorTerminalColumns() {

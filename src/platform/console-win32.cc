@@ -53,3 +53,19 @@ std::size_t errorTerminalColumns() {
   if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &information)) return 80;
   return static_cast<std::size_t>(information.srWindow.Right - information.srWindow.Left + 1);
 }
+
+void replaceErrorTerminalRows(std::string_view bytes) {
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  CONSOLE_SCREEN_BUFFER_INFO information;
+  if (!GetConsoleScreenBufferInfo(error, &information)) return;
+  // Down to the end of the buffer: a folded line may reach below the window.
+  COORD rowStart = {0, information.dwCursorPosition.Y};
+  DWORD cells = static_cast<DWORD>(information.dwSize.X) *
+                static_cast<DWORD>(information.dwSize.Y - rowStart.Y);
+  DWORD filled = 0;
+  FillConsoleOutputCharacterA(error, ' ', cells, rowStart, &filled);
+  FillConsoleOutputAttribute(error, information.wAttributes, cells, rowStart, &filled);
+  SetConsoleCursorPosition(error, rowStart);
+  writeAll(error, bytes.data(), bytes.size());
+  SetConsoleCursorPosition(error, rowStart);
+}

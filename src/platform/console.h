@@ -30,3 +30,10 @@ bool standardOutputSharesErrorTerminal();
 
 // How many columns the terminal of standard error has; 80 when it does not say.
 std::size_t errorTerminalColumns();
+
+// On the terminal of standard error: blanks the cursor's row and every row below it, writes
+// `bytes` (one row's worth, without line ends; none to leave the rows blank) from the start of
+// that row, and puts the cursor back at its start. A text written so can be replaced whole even
+// after a narrower window folded it onto more rows: the terminal keeps the cursor at the start of
+// the folded text, and the rows it spills onto lie below.
+void replaceErrorTerminalRows(std::string_view bytes);

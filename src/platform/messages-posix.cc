@@ -4,6 +4,9 @@
 #include "platform/common-posix.h"
 #include "platform/messages.h"
 
+const std::u16string_view kManualPointer =
+    u"Read more in its manual page: man treemeter (in the source: man/treemeter.1).";
+
 std::u16string systemMessageText(std::uint32_t errorCode) {
   // Read from the environment once; never changed after.
   static const locale_t messageLocale = userLocale(LC_MESSAGES_MASK);

@@ -78,6 +78,14 @@ void appendDecimal(std::u16string& out, std::uint64_t value) {
   appendAscii(out, digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
+void appendShownPath(std::u16string& out, std::u16string_view path) {
+  std::size_t start = out.size();
+  out += path;
+  for (std::size_t i = start; i < out.size(); ++i) {
+    if (out[i] < u' ' || out[i] == u'\x7f') out[i] = u'?';
+  }
+}
+
 std::u16string decimalText(std::uint64_t value) {
   return textOf<appendDecimal>(value);
 }

@@ -51,6 +51,11 @@ void appendSizeBinary(std::u16string& out, std::uint64_t bytes);
 void appendSizeDecimal(std::u16string& out, std::uint64_t bytes);
 void appendDecimal(std::u16string& out, std::uint64_t value);
 
+// A path as rows, error lines and the status line show it: each control character (below U+0020,
+// and U+007F) becomes "?", so that no name can add a line or a column to the report or send an
+// escape sequence to a terminal. Mapped while appended, so that a row costs no extra allocation.
+void appendShownPath(std::u16string& out, std::u16string_view path);
+
 // The stamp texts of recent seconds, kept by whoever writes many rows: a tree's folders share few
 // distinct latest stamps, and the local time conversion costs more than the rest of a row.
 struct StampTexts {

@@ -9,7 +9,7 @@ namespace {
 // The columns before the stamp, each followed by its tab.
 void appendLeadingColumns(std::u16string& row, std::u16string_view path, std::uint64_t totalBytes,
                           std::uint64_t bytesOnDisk, std::uint64_t entryCount) {
-  row += path;
+  appendShownPath(row, path);
   row += u'\t';
   appendSizeBinary(row, totalBytes);
   row += u'\t';
@@ -50,10 +50,10 @@ std::u16string systemErrorText(std::uint32_t errorCode) {
 
 void printFolderError(ReportWriter& writer, const std::u16string& folderPath,
                       std::uint32_t errorCode) {
-  std::u16string errorText = systemErrorText(errorCode);
-  writeText(writer.output, u"Error accessing folder: ");
-  writeText(writer.output, toDisplayPath(folderPath.c_str()));
-  writeText(writer.output, u": ");
-  writeText(writer.output, errorText);
-  writeText(writer.output, u"\r\n");
+  writer.row = u"Error accessing folder: ";
+  appendShownPath(writer.row, toDisplayPath(folderPath.c_str()));
+  writer.row += u": ";
+  writer.row += systemErrorText(errorCode);
+  writer.row += u"\r\n";
+  writeText(writer.output, writer.row);
 }

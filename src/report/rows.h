@@ -20,7 +20,8 @@ struct ReportWriter {
   // False until the first row is printed; the run prints the row for the folder argument itself
   // when the scan printed none.
   bool rowPrinted = false;
-  // Kept from row to row: once it has grown to the longest row, a row allocates nothing.
+  // The line being written, kept from line to line: once it has grown to the longest, a row
+  // allocates nothing.
   std::u16string row;
   StampTexts stamps;
   StatusLine status;  // drawn only once the run asks for it

@@ -1,5 +1,7 @@
 #include "report/status_line.h"
 
+#include <algorithm>
+
 #include "platform/console.h"
 #include "report/format.h"
 #include "report/output.h"
@@ -9,6 +11,12 @@ namespace {
 constexpr auto kFirstDrawAfter = std::chrono::milliseconds(500);
 constexpr auto kDrawEvery = std::chrono::milliseconds(200);
 constexpr std::u16string_view kCut = u"...";
+// The units the folder keeps before the counts give way: enough to tell one folder from another.
+constexpr std::size_t kFolderRoom = 20;
+
+// The counts in their forms from the fullest down: a narrow terminal drops the entries first, then
+// the folders, so that the folder stays in view; the size and the time always show.
+enum class Counts { kAll, kWithoutEntries, kSizeAndTime };
 
 // Where names are bytes, units 0x80 to 0xBF continue a UTF-8 character: a cut there would leave
 // half a character on the screen.
@@ -36,16 +44,28 @@ void appendElapsed(std::u16string& out, std::chrono::seconds elapsed) {
   appendTwoDigits(out, seconds % 60);
 }
 
-void writeUnits(std::u16string_view text) {
-  writeStandardError(outputBytes(text));
+// "1234 folders, 56789 entries, 3.000 GB, 1:05  " and its shorter forms.
+void appendCounts(std::u16string& out, const ScanProgress& progress, std::chrono::seconds elapsed,
+                  Counts counts) {
+  if (counts != Counts::kSizeAndTime) {
+    appendDecimal(out, progress.folders);
+    out += u" folders, ";
+  }
+  if (counts == Counts::kAll) {
+    appendDecimal(out, progress.entries);
+    out += u" entries, ";
+  }
+  appendSizeBinary(out, static_cast<std::uint64_t>(progress.totalBytes));
+  out += u", ";
+  appendElapsed(out, elapsed);
+  out += u"  ";
 }
 
-// Writes `text` over the line, blanking what is left of a longer one before.
-void showOnLine(StatusLine& line, const std::u16string& text) {
-  std::u16string shown = u"\r" + text;
-  if (line.shownUnits > text.size()) shown.append(line.shownUnits - text.size(), u' ');
-  writeUnits(shown);
-  line.shownUnits = text.size();
+// Shows `text` in place of the line shown before, however many rows a narrower window has folded
+// that one onto.
+void showOnLine(StatusLine& line, std::u16string_view text) {
+  replaceErrorTerminalRows(outputBytes(text));
+  line.shown = !text.empty();
 }
 
 }  // namespace
@@ -64,17 +84,16 @@ std::u16string shortenedInTheMiddle(std::u16string_view text, std::size_t width)
 
 std::u16string statusLineText(const ScanProgress& progress, std::chrono::seconds elapsed,
                               std::size_t width) {
+  std::size_t folderRoom = std::min(kFolderRoom, progress.folder.size());
   std::u16string text;
-  appendDecimal(text, progress.folders);
-  text += u" folders, ";
-  appendDecimal(text, progress.entries);
-  text += u" entries, ";
-  appendSizeBinary(text, static_cast<std::uint64_t>(progress.totalBytes));
-  text += u", ";
-  appendElapsed(text, elapsed);
-  text += u"  ";
+  for (Counts counts : {Counts::kAll, Counts::kWithoutEntries, Counts::kSizeAndTime}) {
+    text.clear();
+    appendCounts(text, progress, elapsed, counts);
+    if (text.size() + folderRoom <= width) break;
+  }
   if (text.size() >= width) return text.substr(0, width);
-  return text + shortenedInTheMiddle(progress.folder, width - text.size());
+  appendShownPath(text, shortenedInTheMiddle(progress.folder, width - text.size()));
+  return text;
 }
 
 StatusLine makeStatusLine() {
@@ -99,9 +118,7 @@ void drawStatusLine(StatusLine& line, const ScanProgress& progress) {
 }
 
 void eraseStatusLine(StatusLine& line) {
-  if (line.shownUnits == 0) return;
-  showOnLine(line, u"");
-  writeUnits(u"\r");
+  if (line.shown) showOnLine(line, u"");
 }
 
 void redrawStatusLine(StatusLine& line) {

@@ -2,6 +2,8 @@
 // says how far the scan has come, redrawn in place a few times a second and erased at the end. It
 // never touches standard output, and keeps out of the way of report lines written to the same
 // terminal. Whoever writes the report owns it and draws it from the same thread, between lines.
+// While the line is shown the cursor rests at the start of its first row, so that each drawing
+// replaces the last whole, even one that a narrower window has folded onto more rows.
 #pragma once
 
 #include <chrono>
@@ -19,7 +21,8 @@ struct ScanProgress {
 };
 
 // The status line's text: the folders and entries counted, the bytes in the report's units, the
-// time since the scan began and the folder, shortened in the middle to fit in `width` units.
+// time since the scan began and the folder, shortened in the middle to fit in `width` units. Where
+// the width is short, the counts give way before the folder does.
 std::u16string statusLineText(const ScanProgress& progress, std::chrono::seconds elapsed,
                               std::size_t width);
 
@@ -32,8 +35,8 @@ struct StatusLine {
   bool sharesWithReport = false;  // standard output is that terminal too
   Clock::time_point startedAt = Clock::now();
   Clock::time_point drawnAt;
-  std::u16string text;         // drawn last
-  std::size_t shownUnits = 0;  // on the screen now; 0 when nothing is
+  std::u16string text;  // drawn last
+  bool shown = false;   // on the screen now, with the cursor at the start of its first row
 };
 
 // A status line for this process's standard error, shown only where it is a terminal.

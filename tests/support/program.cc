@@ -117,10 +117,20 @@ void sendInterrupt(const PlannedInterrupt& interrupt) {
   kill(interrupt.child, interrupt.signal);
 }
 
+// Sets the width of the pseudo-terminal whose controlling side is `terminal`.
+bool setTerminalColumns(int terminal, int columns) {
+  struct winsize size = {};
+  size.ws_row = 24;
+  size.ws_col = static_cast<unsigned short>(columns);
+  return ioctl(terminal, TIOCSWINSZ, &size) == 0;
+}
+
 // Reads both pipes to their end. Standard output is closed early after `outputLimit` bytes when
 // that is 0 or more; false when `deadline` (a CLOCK_MONOTONIC second, 0 for none) passes first.
+// With `narrowTo` columns, `errFd` is a terminal narrowed at its first bytes; `narrowedAt` tells
+// how many it had received then.
 bool readAll(int outFd, int errFd, std::string& out, std::string& err, long outputLimit,
-             time_t deadline, PlannedInterrupt interrupt) {
+             time_t deadline, PlannedInterrupt interrupt, int narrowTo, std::size_t& narrowedAt) {
   struct pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   int open = 2;
   char buffer[65536];
@@ -155,6 +165,10 @@ bool readAll(int outFd, int errFd, std::string& out, std::string& err, long outp
       ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
       if (got > 0) {
         (i == 0 ? out : err).append(buffer, static_cast<std::size_t>(got));
+        if (i == 1 && narrowTo > 0 && narrowedAt == std::string::npos &&
+            setTerminalColumns(errFd, narrowTo)) {
+          narrowedAt = err.size();
+        }
         if (i == 0 && outputLimit > 0 && static_cast<long>(out.size()) >= outputLimit) closeOne(0);
       } else {
         closeOne(i);
@@ -168,11 +182,7 @@ bool readAll(int outFd, int errFd, std::string& out, std::string& err, long outp
 int openTerminal(int columns) {
   int terminal = posix_openpt(O_RDWR | O_NOCTTY);
   if (terminal < 0) return -1;
-  struct winsize size = {};
-  size.ws_row = 24;
-  size.ws_col = static_cast<unsigned short>(columns);
-  if (grantpt(terminal) != 0 || unlockpt(terminal) != 0 ||
-      ioctl(terminal, TIOCSWINSZ, &size) != 0) {
+  if (grantpt(terminal) != 0 || unlockpt(terminal) != 0 || !setTerminalColumns(terminal, columns)) {
     close(terminal);
     return -1;
   }
@@ -263,7 +273,8 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
     deadline = now.tv_sec + options.timeoutSeconds;
   }
   if (!readAll(outPipe[0], errPipe[0], result.out, result.err, options.closeOutputAfterBytes,
-               deadline, interrupt)) {
+               deadline, interrupt, terminal >= 0 ? options.narrowedTerminalColumns : 0,
+               result.errNarrowedAt)) {
     result.timedOut = true;
     kill(child, SIGKILL);
   }

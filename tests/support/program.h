@@ -12,6 +12,9 @@ struct ProgramResult {
   bool timedOut = false;  // killed after ProgramOptions::timeoutSeconds
   // The size of the file standard output went to when the interrupt was sent, or -1.
   long outputBytesWhenInterrupted = -1;
+  // How much of `err` the terminal had received when it narrowed (see
+  // ProgramOptions::narrowedTerminalColumns); npos when it did not.
+  std::size_t errNarrowedAt = std::string::npos;
 };
 
 struct ProgramOptions {
@@ -43,6 +46,9 @@ struct ProgramOptions {
   // writes to the same terminal.
   int terminalColumns = 0;
   bool outputOnTerminal = false;
+  // When more than 0, that terminal narrows to this many columns as soon as it has received
+  // anything, as a window that the user narrows.
+  int narrowedTerminalColumns = 0;
 };
 
 // Runs the program with these arguments (program name not included).
