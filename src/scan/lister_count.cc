@@ -6,16 +6,23 @@ namespace {
 
 // Listers most of whose listing time is off the processors wait on the storage.
 constexpr double kWaitingShareForMore = 0.6;
+// Waiting this much, the storage is far from busy (a file server): steps up are larger at first.
+constexpr double kWaitingShareForLargeSteps = 0.9;
+constexpr std::size_t kLargeStepsUpToPerProcessor = 8;
 // Listers that run most of their listing time wait on nothing but the processors.
 constexpr double kWaitingShareForFewer = 0.3;
 // Processors busy beyond this share are the limit themselves.
 constexpr double kBusyProcessorsShare = 0.8;
-// A doubling pays when it lists at least this much faster.
+// A step up pays when it lists at least this much faster.
 constexpr double kGainThatPays = 1.2;
-// After a doubling that did not pay, the count stays for this many looks before it tries again:
-// the storage that did not reward it is likely not to for a while.
-constexpr std::size_t kLooksToHold = 25;
-// Listers with so little time listing in a period say nothing reliable about it.
+// After a step up that did not pay, the count stays for this many decisions before it tries
+// again: the storage that did not reward it is likely not to for a while.
+constexpr std::size_t kDecisionsToHold = 20;
+// A decision spans at least this long, and this many times a listing's mean duration, so that
+// listings started by the last step have finished and count.
+constexpr std::chrono::milliseconds kShortestDecisionSpan(20);
+constexpr int kListingsPerDecisionSpan = 3;
+// Listers that spent less of a span listing than this share of it say nothing reliable about it.
 constexpr double kLeastListingShare = 0.5;
 // Whatever the storage, a scan keeps no more listers than this (each holds a thread and a buffer).
 constexpr std::size_t kMostListers = 256;
@@ -24,9 +31,53 @@ double seconds(std::chrono::nanoseconds duration) {
   return std::chrono::duration<double>(duration).count();
 }
 
-void halveTowardsProcessors(ListerCount& count) {
-  count.limit = std::max(count.processors, count.limit / 2);
+void add(ListingPeriod& into, const ListingPeriod& period) {
+  into.elapsed += period.elapsed;
+  into.listing += period.listing;
+  into.onProcessor += period.onProcessor;
+  into.folders += period.folders;
+  into.entries += period.entries;
+}
+
+bool spansLongEnough(const ListingPeriod& span) {
+  auto meanListing =
+      span.listing / static_cast<std::int64_t>(std::max<std::uint64_t>(span.folders, 1));
+  return span.elapsed >= kShortestDecisionSpan &&
+         span.elapsed >= kListingsPerDecisionSpan * meanListing;
+}
+
+void decide(ListerCount& count, const ListingPeriod& span) {
+  double elapsed = seconds(span.elapsed);
+  double listing = seconds(span.listing);
+  if (listing < kLeastListingShare * elapsed) return;
+  double waitingShare = 1 - std::min(1.0, seconds(span.onProcessor) / listing);
+  double busyProcessors =
+      seconds(span.onProcessor) / (elapsed * static_cast<double>(count.processors));
+  double rate = static_cast<double>(span.entries) / elapsed;
+  if (count.holdDecisions > 0) --count.holdDecisions;
+  if (waitingShare < kWaitingShareForFewer || busyProcessors > kBusyProcessorsShare) {
+    count.limit = std::max(count.processors, count.limit / 2);
+    count.grew = false;
+    return;
+  }
+  if (count.grew && rate < kGainThatPays * count.rateBeforeGrowth) {
+    // The last step did not pay: halfway back, and stay there a while.
+    count.limit = std::max(count.limitBeforeGrowth, count.limit / 2);
+    count.grew = false;
+    count.holdDecisions = kDecisionsToHold;
+    return;
+  }
   count.grew = false;
+  bool listersAllBusy = listing >= 0.8 * elapsed * static_cast<double>(count.limit);
+  if (waitingShare > kWaitingShareForMore && listersAllBusy && count.holdDecisions == 0 &&
+      count.limit < count.most) {
+    bool large = waitingShare > kWaitingShareForLargeSteps &&
+                 count.limit < kLargeStepsUpToPerProcessor * count.processors;
+    count.grew = true;
+    count.limitBeforeGrowth = count.limit;
+    count.rateBeforeGrowth = rate;
+    count.limit = std::min(count.most, count.limit * (large ? 4 : 2));
+  }
 }
 
 }  // namespace
@@ -42,32 +93,9 @@ ListerCount countListers(std::size_t workers, std::size_t processors, std::size_
 }
 
 void adjustListerCount(ListerCount& count, const ListingPeriod& period) {
-  if (!count.chooses || period.elapsed.count() <= 0) return;
-  double listing = seconds(period.listing);
-  if (listing < kLeastListingShare * seconds(period.elapsed)) return;
-  double waitingShare = 1 - std::min(1.0, seconds(period.onProcessor) / listing);
-  double busyProcessors = seconds(period.onProcessor) /
-                          (seconds(period.elapsed) * static_cast<double>(count.processors));
-  double rate = static_cast<double>(period.entries) / seconds(period.elapsed);
-  if (count.holdLooks > 0) --count.holdLooks;
-  if (waitingShare < kWaitingShareForFewer || busyProcessors > kBusyProcessorsShare) {
-    if (count.limit > count.processors) halveTowardsProcessors(count);
-    return;
-  }
-  if (count.grew && rate < kGainThatPays * count.rateBeforeGrowth) {
-    // The last doubling did not pay: back to where it was, and stay there a while.
-    count.limit = count.limitBeforeGrowth;
-    count.grew = false;
-    count.holdLooks = kLooksToHold;
-    return;
-  }
-  count.grew = false;
-  bool listersAllBusy = listing >= 0.8 * seconds(period.elapsed) * static_cast<double>(count.limit);
-  if (waitingShare > kWaitingShareForMore && listersAllBusy && count.holdLooks == 0 &&
-      count.limit < count.most) {
-    count.grew = true;
-    count.limitBeforeGrowth = count.limit;
-    count.rateBeforeGrowth = rate;
-    count.limit = std::min(count.most, count.limit * 2);
-  }
+  if (!count.chooses) return;
+  add(count.pending, period);
+  if (!spansLongEnough(count.pending)) return;
+  decide(count, count.pending);
+  count.pending = ListingPeriod();
 }

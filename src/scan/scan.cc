@@ -61,6 +61,7 @@ void listHandedOut(Scan& scan, ScanLock& lock, Lister& lister, const HandedOut& 
   FolderState outcome = listFolder(scan, lock, lister, *job.folder);
   --scan.beingListed;
   ++scan.listed;
+  ++scan.foldersSinceLook;
   scan.entriesSinceLook += job.folder->totals.entryCount;
   mergeTotals(scan.counted, job.folder->totals);
   ListingOutcome finished = finishListing(scan.tree, job, outcome);
@@ -105,6 +106,7 @@ void runLister(Scan& scan, Lister& lister) {
 ListingPeriod measurePeriod(Scan& scan, SteadyClock::time_point now) {
   ListingPeriod period;
   period.elapsed = now - scan.lookedAt;
+  period.folders = scan.foldersSinceLook;
   period.entries = scan.entriesSinceLook;
   for (auto& lister : scan.helpers) {
     std::chrono::nanoseconds processor = processorTimeOf(lister->clock);
@@ -117,6 +119,7 @@ ListingPeriod measurePeriod(Scan& scan, SteadyClock::time_point now) {
     if (idle < period.elapsed) period.listing += period.elapsed - idle;
     lister->idleSinceLook = std::chrono::nanoseconds(0);
   }
+  scan.foldersSinceLook = 0;
   scan.entriesSinceLook = 0;
   scan.lookedAt = now;
   return period;

@@ -73,6 +73,7 @@ struct Scan {
   std::uint64_t handlesReleased = 0;  // counts every release, for those waiting for one
   std::uint64_t listed = 0;           // folders listed so far
   FolderTotals counted;               // their own entries
+  std::uint64_t foldersSinceLook = 0;
   std::uint64_t entriesSinceLook = 0;
   SteadyClock::time_point lookedAt = SteadyClock::now();
   bool stopping = false;
