@@ -110,7 +110,8 @@ int runView(const std::vector<std::u16string>& arguments, std::string_view progr
   }
   if (command.help) return writeOutput(programName, withPlatformLineEnds(helpText(programName)));
   if (command.version) {
-    return writeOutput(programName, withPlatformLineEnds("treemeter-view " TREEMETER_VERSION "\n"));
+    return writeOutput(programName,
+                       withPlatformLineEnds(std::string(programName) + " " TREEMETER_VERSION "\n"));
   }
   std::string bytes;
   std::string inputName =

@@ -131,13 +131,25 @@ bool isWindowsPath(std::string_view path) {
   return drive || backslashesOnly;
 }
 
+// The path that tells which platform wrote the report: its folder, or failing that its first.
+std::string_view platformPath(const ViewReport& report) {
+  if (!report.folder.empty()) return report.folder;
+  if (!report.rows.empty()) return report.rows[0].path;
+  if (!report.errors.empty()) return report.errors[0].path;
+  return {};
+}
+
 // The folder argument as the scan shows its row: quotes removed and, on Windows, doubled
 // backslashes collapsed.
 std::string shownFolder(const std::string& folder, char separator) {
   const PathStyle& style = separator == '\\' ? kWindowsPathStyle : kPosixPathStyle;
-  std::u16string typed(folder.begin(), folder.end());  // one unit a byte, and back
-  std::u16string shown = toDisplayPath(toExtendedPath(typed.c_str(), style).c_str(), style);
-  return std::string(shown.begin(), shown.end());
+  std::u16string typed;  // one unit a byte, and back: the path forms change ASCII only
+  for (unsigned char byte : folder) typed += byte;
+  std::string shown;
+  for (char16_t unit : toDisplayPath(toExtendedPath(typed.c_str(), style).c_str(), style)) {
+    shown += static_cast<char>(unit);
+  }
+  return shown;
 }
 
 // Every complete report ends with the row of its folder: a folder's size on disk is never below
@@ -274,11 +286,7 @@ bool readReport(std::string_view bytes, ViewReport& report) {
       ++report.skippedLines;
     }
   }
-  std::string_view shownPath = !report.folder.empty()   ? report.folder
-                               : !report.rows.empty()   ? report.rows[0].path
-                               : !report.errors.empty() ? report.errors[0].path
-                                                        : "";
-  if (isWindowsPath(shownPath)) {
+  if (isWindowsPath(platformPath(report))) {
     report.separator = '\\';
     report.encoding = TextEncoding::kLatin1;
   }

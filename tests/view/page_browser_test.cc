@@ -72,7 +72,7 @@ TEST(PageInBrowser, EveryRowIsARowAndARectangleAndNoNameBecomesMarkup) {
                      "--virtual-time-budget=5000",
                      "--dump-dom"};
   browser.environment = {"HOME=" + top};
-  browser.timeoutSeconds = 120;
+  browser.timeoutSeconds = 60;
   ProgramResult dom = runProgram({"file://" + top + "/page.html"}, browser);
   removeTree(top);
   ASSERT_EQ(dom.exitStatus, 0) << dom.err;
