@@ -51,7 +51,7 @@ constexpr SizeUnit kSizeUnits[] = {
     {"MiB", 1000000ULL}, {"GiB", 1000000000ULL}, {"TiB", 1000000000000ULL},
 };
 
-// Reads `digits` digits (any count from minDigits to maxDigits) off the front of `text`.
+// Takes a number of minDigits to maxDigits digits off the front of `text`.
 bool takeNumber(std::string_view& text, std::size_t minDigits, std::size_t maxDigits, int& value) {
   std::size_t count = 0;
   while (count < text.size() && count < maxDigits &&
@@ -97,7 +97,6 @@ bool readRow(std::string_view line, ReportRow& row) {
   row.path = line;
   row.totalText = columns[0];
   row.diskText = columns[1];
-  row.countText = columns[2];
   row.stampText = columns[3];
   row.stamp = parseStamp(columns[3]);
   return true;

@@ -26,7 +26,7 @@ struct Stamp {
 
 struct ReportRow {
   std::string path;
-  std::string totalText, diskText, countText, stampText;  // the columns as the report has them
+  std::string totalText, diskText, stampText;  // the columns as the report has them
   std::uint64_t totalBytes = 0;
   std::uint64_t bytesOnDisk = 0;
   std::uint64_t fileCount = 0;

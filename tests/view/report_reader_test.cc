@@ -186,19 +186,21 @@ TEST(Stamps, BothPlatformsFormatsAndTheStampOfAFolderWithoutFiles) {
   EXPECT_EQ(stampSeconds(parseStamp("1/1/1601 12:00:00 AM")), -11644473600LL);
 }
 
-TEST(ParentRows, FoldersNestByWholeNamesInTheOrderOfTheReport) {
+// The parent of each of these rows, in this order, in a report with this separator.
+std::vector<std::ptrdiff_t> parentsOf(std::vector<const char*> paths, char separator) {
   ViewReport report;
-  for (const char* path : {"/a/bc/d", "/a/bc", "/a/b/x/y", "/a/b", "/", "/z"}) {
-    report.rows.push_back({path, "", "", "", "", 0, 0, 0, {}});
-  }
+  report.separator = separator;
+  for (const char* path : paths) report.rows.emplace_back().path = path;
+  return parentRows(report);
+}
+
+TEST(ParentRows, FoldersNestByWholeNamesInTheOrderOfTheReport) {
   // /a/bc is no subfolder of /a/b; /a/b/x has no row, so /a/b/x/y hangs from /a/b; "/" holds
   // /a/bc and /a/b by the separator it ends with; /z comes after "/", as no complete report has it.
-  EXPECT_EQ(parentRows(report), (std::vector<std::ptrdiff_t>{1, 4, 3, 4, -1, -1}));
-  report.separator = '\\';
-  report.rows = {{"C:\\a\\b", "", "", "", "", 0, 0, 0, {}},
-                 {"C:\\a", "", "", "", "", 0, 0, 0, {}},
-                 {"C:\\", "", "", "", "", 0, 0, 0, {}}};
-  EXPECT_EQ(parentRows(report), (std::vector<std::ptrdiff_t>{1, 2, -1}));
+  EXPECT_EQ(parentsOf({"/a/bc/d", "/a/bc", "/a/b/x/y", "/a/b", "/", "/z"}, '/'),
+            (std::vector<std::ptrdiff_t>{1, 4, 3, 4, -1, -1}));
+  EXPECT_EQ(parentsOf({"C:\\a\\b", "C:\\a", "C:\\"}, '\\'),
+            (std::vector<std::ptrdiff_t>{1, 2, -1}));
 }
 
 TEST(Utf8Text, InvalidBytesBecomeReplacementCharactersAndLatin1BytesTheirCharacters) {
