@@ -89,7 +89,8 @@ void appendNotes(std::string& out, const ViewReport& report) {
 
 std::string htmlPage(const ViewReport& report) {
   std::string folder;
-  appendHtmlText(folder, utf8Text(report.folder, report.encoding));
+  appendHtmlText(folder, report.folder.empty() ? std::string("A Treemeter report")
+                                               : utf8Text(report.folder, report.encoding));
   std::string out =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
