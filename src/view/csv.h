@@ -1,0 +1,10 @@
+// The report as CSV (RFC 4180, UTF-8, CR LF line ends): a header, then one line per row and per
+// error line, in the report's order. Sizes are whole bytes; an error line has empty sizes and the
+// system's code and message in the last column.
+#pragma once
+
+#include <string>
+
+#include "view/report_reader.h"
+
+std::string csvTable(const ViewReport& report);
