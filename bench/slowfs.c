@@ -94,8 +94,11 @@ static void* mirrorInit(struct fuse_conn_info* connection, struct fuse_config* c
   // The mirror does not change while mounted, and every run mounts afresh.
   config->entry_timeout = config->attr_timeout = config->negative_timeout = 3600;
   config->use_ino = 1;
-  // Attributes with every page of a listing, not only the first (the kernel's default).
+  // Attributes with every page of a listing, not only the first (the kernel's default). Lookups
+  // in one folder are asked for in parallel, as a file server answers them, but libfuse before
+  // 3.16 does not pass that on: with it the kernel sends them one at a time.
   connection->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
+  connection->want |= connection->capable & FUSE_CAP_PARALLEL_DIROPS;
   if (self->settings.noPlus) connection->want &= ~FUSE_CAP_READDIRPLUS;
   return self;
 }
