@@ -252,11 +252,9 @@ def commands_for(programs, tree):
         threads = "%d thread%s" % (count, "" if count == 1 else "s")
         commands.append(Command("floor, %s" % threads, "floor",
                                 [programs.floor_binary, "-t", str(count), tree]))
-        if programs.floor_entries:
-            commands.append(Command(
-                "floor, %s, %d a job" % (threads, programs.floor_entries), "floor",
-                [programs.floor_binary, "-t", str(count), "-e", str(programs.floor_entries),
-                 tree]))
+        commands += [Command("floor, %s, %d a job" % (threads, entries), "floor",
+                             [programs.floor_binary, "-t", str(count), "-e", str(entries), tree])
+                     for entries in programs.floor_entries]
     return commands + [Command(peer, "peer", peer.split() + [tree]) for peer in PEERS]
 
 
@@ -325,6 +323,23 @@ def mounted(server, counts):
         process.wait()
     with open(stats) as file:
         counts.update((name, int(value)) for name, value in map(str.split, file))
+
+
+def check_floors(commands, server, tree):
+    """Every floor must find what the one-thread floor finds in the tree itself, bytes and entries
+    alike: a floor that loses or repeats work, or a mirror unlike its source, is not timed."""
+    floors = [command for command in commands if command.kind == "floor"]
+    if not floors:
+        return
+    expected = subprocess.run([floors[0].argv[0], tree], capture_output=True, text=True,
+                              check=True).stdout
+    for command in floors:
+        with mounted(server, {}):
+            found = subprocess.run(command.argv, capture_output=True, text=True,
+                                   check=True).stdout
+        if found != expected:
+            sys.exit("%s: %s, but %s in %s itself" % (command.label, found.strip(),
+                                                      expected.strip(), tree))
 
 
 def measure(commands, runs, warmup, cold, server):
@@ -415,9 +430,9 @@ def main():
     parser.add_argument("--floor", nargs="?", const="1", default="",
                         help="also time bench/floor.c (needs cc), getdents64 and statx alone, "
                         "with these numbers of threads, such as 1,16,32 (default 1)")
-    parser.add_argument("--floor-entries", type=int, default=0,
+    parser.add_argument("--floor-entries", default="",
                         help="also time the floor with each folder's entries described in jobs "
-                        "of at most this many, which any thread may take")
+                        "of at most this many, such as 8,32, which any thread may take")
     parser.add_argument("--slow-server", type=int, metavar="MS",
                         help="measure the given trees as mirrored by a slow file server "
                         "(bench/slowfs.c: fuse3, libfuse3-dev, root) that waits MS ms a round "
@@ -450,7 +465,7 @@ def main():
         other_binary=os.path.abspath(arguments.other_binary) if arguments.other_binary else None,
         workers_binary=workers_binary, workers=counts(arguments.workers),
         floor_binary=build_floor() if floor_threads else None, floor_threads=floor_threads,
-        floor_entries=arguments.floor_entries,
+        floor_entries=counts(arguments.floor_entries),
         windows_binary=(os.path.abspath(arguments.windows_binary)
                         if arguments.windows_binary else None),
         wine_prefix=os.path.abspath(arguments.wine_prefix),
@@ -494,6 +509,7 @@ def main():
                 mount_points.append(server.mountpoint)
             load = os.getloadavg()[0]
             commands = commands_for(programs, server.mountpoint if server else tree)
+            check_floors(commands, server, tree)
             results = measure(commands, arguments.runs, warmup, arguments.cold, server)
             report("%s (%s), %s; load average %.2f before, %.2f after:" % (
                 tree, description, mode, load, os.getloadavg()[0]), commands, *results)

@@ -95,8 +95,8 @@ static void* mirrorInit(struct fuse_conn_info* connection, struct fuse_config* c
   config->entry_timeout = config->attr_timeout = config->negative_timeout = 3600;
   config->use_ino = 1;
   // Attributes with every page of a listing, not only the first (the kernel's default). Lookups
-  // in one folder are asked for in parallel, as a file server answers them, but libfuse before
-  // 3.16 does not pass that on: with it the kernel sends them one at a time.
+  // in one folder are asked for in parallel, as a file server answers them, but Debian 12's
+  // libfuse (3.14) does not pass that on, so there the kernel sends them one at a time.
   connection->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
   connection->want |= connection->capable & FUSE_CAP_PARALLEL_DIROPS;
   if (self->settings.noPlus) connection->want &= ~FUSE_CAP_READDIRPLUS;
