@@ -196,17 +196,14 @@ def build_slowfs():
     return compile_c("slowfs.c", flags)
 
 
-def windows_path(path):
-    """A Linux path as wine shows it: on drive Z:."""
-    return "Z:" + path.replace("/", "\\")
-
-
 def wine_environment(programs):
     return ["env", "WINEDEBUG=-all", "WINEPREFIX=" + programs.wine_prefix]
 
 
-def under_wine(programs, argv):
-    return wine_environment(programs) + [WINE] + argv
+def windows_few_rows(programs, folder):
+    """Treemeter.exe under wine, few rows, on `folder` as wine shows it: on drive Z:."""
+    return wine_environment(programs) + [WINE, programs.windows_binary, "no", "1GB", "0", "0",
+                                         "Z:" + folder.replace("/", "\\")]
 
 
 def run_wine_server(programs, option):
@@ -220,8 +217,7 @@ def start_wine(programs):
     os.makedirs(programs.wine_prefix, exist_ok=True)
     run_wine_server(programs, "-w")
     run_wine_server(programs, "-p")
-    time_once(under_wine(programs, [programs.windows_binary, "no", "1GB", "0", "0",
-                                    windows_path(programs.empty_folder)]))
+    time_once(windows_few_rows(programs, programs.empty_folder))
 
 
 def commands_for(programs, tree):
@@ -240,13 +236,10 @@ def commands_for(programs, tree):
             Command("other build, row per folder", "ours", [other] + row_per_folder),
         ]
     if programs.windows_binary:
-        exe = programs.windows_binary
         commands += [
-            Command("Treemeter.exe, few rows", "ours",
-                    under_wine(programs, [exe] + few_rows[:-1] + [windows_path(tree)])),
+            Command("Treemeter.exe, few rows", "ours", windows_few_rows(programs, tree)),
             Command("Treemeter.exe, empty folder", "start-up",
-                    under_wine(programs, [exe] + few_rows[:-1] +
-                               [windows_path(programs.empty_folder)])),
+                    windows_few_rows(programs, programs.empty_folder)),
         ]
     for count in programs.floor_threads:
         threads = "%d thread%s" % (count, "" if count == 1 else "s")
@@ -304,12 +297,13 @@ def mounted(server, counts):
     options = "delay=%d,stats=%s%s" % (server.delay, stats, ",noplus" if server.lookups else "")
     process = subprocess.Popen([server.binary, server.source, server.mountpoint, "-f", "-o",
                                 options])
+    deadline = time.monotonic() + 10
+    while not os.path.ismount(server.mountpoint):
+        if process.poll() is not None or time.monotonic() > deadline:
+            process.kill()
+            sys.exit("slowfs did not mount %s" % server.mountpoint)
+        time.sleep(0.01)
     try:
-        deadline = time.monotonic() + 10
-        while not os.path.ismount(server.mountpoint):
-            if process.poll() is not None or time.monotonic() > deadline:
-                sys.exit("slowfs did not mount %s" % server.mountpoint)
-            time.sleep(0.01)
         yield
     finally:
         # A program that has just ended may still hold the mount for a moment.
