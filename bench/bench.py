@@ -18,6 +18,8 @@ file systems (Treemeter "no", du/ncdu/gdu -x), so all tools do the same work.
   python3 bench/bench.py --workers 1,2,4,8,16 /usr   # also fixed numbers of folder reads in flight
   python3 bench/bench.py --floor 1,16,32 /usr  # also the bare loop of floor.c with 1, 16, 32 threads
 
+Every floor is first run once and must find what the one-thread floor finds in the tree itself.
+
 A file server: --slow-server 5 mirrors the given trees (not the synthetic one) through
 bench/slowfs.c, a FUSE file system whose every folder read and attribute lookup waits 5 ms,
 mounted afresh for every run so that nothing stays cached in the kernel. The table then also
