@@ -4,8 +4,8 @@
 The commands take turns (one run of each, then the next round), so that a change in the
 machine's load falls on all of them alike. For each tree the script prints the median and the
 fastest time of every command, its processor time, its peak memory (resident set, measured in
-one more, untimed run), and Treemeter's median
-as a share of each peer's median: below 1 means Treemeter was faster.
+one more, untimed run), and Treemeter's median as a share of each peer's median: below 1 means
+Treemeter was faster.
 
 Trees: a synthetic tree built deterministically (same shape, names, sizes and stamps every time)
 and any folders given on the command line. Everything is scanned without crossing into other
@@ -16,12 +16,31 @@ file systems (Treemeter "no", du/ncdu/gdu -x), so all tools do the same work.
   python3 bench/bench.py --cold /usr          # drop the page cache before every run (root)
   python3 bench/bench.py --binary build/release/treemeter --tree-dir /var/tmp/tm-tree
   python3 bench/bench.py --workers 1,2,4,8,16 /usr   # also fixed numbers of folder reads in flight
+  python3 bench/bench.py --floor 1,16,32 /usr  # also the bare loop of floor.c with 1, 16, 32 threads
+
+Every floor is first run once and must find what the one-thread floor finds in the tree itself.
+
+A file server: --slow-server 5 mirrors the given trees (not the synthetic one) through
+bench/slowfs.c, a FUSE file system whose every folder read and attribute lookup waits 5 ms,
+mounted afresh for every run so that nothing stays cached in the kernel. The table then also
+shows the most folder reads and lookups that each command kept in flight at once. Its listings
+carry attributes, as a file server's do; --lookup-per-entry makes every entry a round trip more.
+
+  sudo python3 bench/bench.py --slow-server 5 --runs 5 --workers 16,64,128 --floor 1,16,64 \\
+      --windows-binary build/windows/Treemeter.exe /usr/share/doc
+
+--windows-binary also times Treemeter.exe under wine64 (WINEDEBUG=-all, --wine-prefix), on the
+tree's Z:\\ path, and on an empty folder: that time is wine starting the program, printed
+subtracted as well. A wine server is kept running for the whole benchmark.
 
 Only the Python standard library, the peers themselves (Debian: coreutils, ncdu, gdu) and, for
-peak memory, GNU time (Debian: time).
+peak memory, GNU time (Debian: time); cc for the floor; fuse3 and libfuse3-dev for the slow
+server; wine64 for Treemeter.exe.
 """
 
 import argparse
+import collections
+import contextlib
 import os
 import shutil
 import statistics
@@ -143,32 +162,95 @@ def build_treemeter():
 
 
 PEERS = ("du -s -x", "ncdu -0 -x -o /dev/null", "gdu -n -p -x")
+WINE = "/usr/lib/wine/wine64"
+
+# One command to time: its kind is "ours" (a Treemeter build), "peer", "floor" or "start-up"
+# (wine starting Treemeter.exe on an empty folder).
+Command = collections.namedtuple("Command", "label kind argv")
+
+# What is timed besides the peers, from the command line.
+Programs = collections.namedtuple(
+    "Programs", "binary other_binary workers_binary workers floor_binary floor_threads "
+    "floor_entries windows_binary wine_prefix empty_folder")
+
+# The slow file server mirroring one tree: bench/slowfs.c built at `binary`, mounted at
+# `mountpoint`, waiting `delay` ms a round trip; `lookups`: listings carry no attributes.
+SlowServer = collections.namedtuple("SlowServer", "binary source mountpoint delay lookups")
 
 
-def build_floor():
-    """bench/floor.c, compiled into a temp folder: the bare system calls of a one-thread scan."""
-    folder = tempfile.mkdtemp(prefix="treemeter-floor-")
-    binary = os.path.join(folder, "floor")
-    subprocess.run(["cc", "-O2", "-o", binary, os.path.join(REPO, "bench", "floor.c")],
+def compile_c(source, flags=()):
+    """A C file of bench/ compiled into a temp folder of its own."""
+    binary = os.path.join(tempfile.mkdtemp(prefix="treemeter-bench-bin-"), source[:-2])
+    subprocess.run(["cc", "-O2", "-o", binary, os.path.join(REPO, "bench", source)] + list(flags),
                    check=True)
     return binary
 
 
-def commands_for(binary, other_binary, floor_binary, workers_binary, workers, tree):
+def build_floor():
+    """bench/floor.c: the bare system calls of a scan, with a number of threads."""
+    return compile_c("floor.c", ["-pthread"])
+
+
+def build_slowfs():
+    """bench/slowfs.c: the slow file server (Debian: fuse3 and libfuse3-dev)."""
+    flags = subprocess.run(["pkg-config", "--cflags", "--libs", "fuse3"], check=True,
+                           capture_output=True, text=True).stdout.split()
+    return compile_c("slowfs.c", flags)
+
+
+def wine_environment(programs):
+    return ["env", "WINEDEBUG=-all", "WINEPREFIX=" + programs.wine_prefix]
+
+
+def windows_few_rows(programs, folder):
+    """Treemeter.exe under wine, few rows, on `folder` as wine shows it: on drive Z:."""
+    return wine_environment(programs) + [WINE, programs.windows_binary, "no", "1GB", "0", "0",
+                                         "Z:" + folder.replace("/", "\\")]
+
+
+def run_wine_server(programs, option):
+    server = os.path.join(os.path.dirname(WINE), "wineserver")
+    subprocess.run(wine_environment(programs) + [server, option], check=option != "-k")
+
+
+def start_wine(programs):
+    """A wine server that stays for the whole benchmark (else each run may or may not pay for
+    starting one), and a first, untimed run, which creates the prefix when it is new."""
+    os.makedirs(programs.wine_prefix, exist_ok=True)
+    run_wine_server(programs, "-w")
+    run_wine_server(programs, "-p")
+    time_once(windows_few_rows(programs, programs.empty_folder))
+
+
+def commands_for(programs, tree):
+    few_rows, row_per_folder = ["no", "1GB", "0", "0", tree], ["no", "0", "0", "0", tree]
+    binary, other = programs.binary, programs.other_binary
     commands = [
-        ("treemeter, few rows", [binary, "no", "1GB", "0", "0", tree]),
-        ("treemeter, row per folder", [binary, "no", "0", "0", "0", tree]),
+        Command("treemeter, few rows", "ours", [binary] + few_rows),
+        Command("treemeter, row per folder", "ours", [binary] + row_per_folder),
     ]
-    commands += [("treemeter, %d in flight" % count,
-                  [workers_binary, str(count), "no", "1GB", "0", "0", tree]) for count in workers]
-    if other_binary:
+    commands += [Command("treemeter, %d in flight" % count, "ours",
+                         [programs.workers_binary, str(count)] + few_rows)
+                 for count in programs.workers]
+    if other:
         commands += [
-            ("other build, few rows", [other_binary, "no", "1GB", "0", "0", tree]),
-            ("other build, row per folder", [other_binary, "no", "0", "0", "0", tree]),
+            Command("other build, few rows", "ours", [other] + few_rows),
+            Command("other build, row per folder", "ours", [other] + row_per_folder),
         ]
-    if floor_binary:
-        commands.append(("floor (bench/floor.c)", [floor_binary, tree]))
-    return commands + [(peer, peer.split() + [tree]) for peer in PEERS]
+    if programs.windows_binary:
+        commands += [
+            Command("Treemeter.exe, few rows", "ours", windows_few_rows(programs, tree)),
+            Command("Treemeter.exe, empty folder", "start-up",
+                    windows_few_rows(programs, programs.empty_folder)),
+        ]
+    for count in programs.floor_threads:
+        threads = "%d thread%s" % (count, "" if count == 1 else "s")
+        commands.append(Command("floor, %s" % threads, "floor",
+                                [programs.floor_binary, "-t", str(count), tree]))
+        commands += [Command("floor, %s, %d a job" % (threads, entries), "floor",
+                             [programs.floor_binary, "-t", str(count), "-e", str(entries), tree])
+                     for entries in programs.floor_entries]
+    return commands + [Command(peer, "peer", peer.split() + [tree]) for peer in PEERS]
 
 
 def drop_caches():
@@ -205,49 +287,119 @@ def peak_memory(argv):
         return int(result.read().split()[-1])
 
 
-def measure(commands, runs, warmup, cold):
-    times = {label: [] for label, _ in commands}
-    processor = {label: [] for label, _ in commands}
+@contextlib.contextmanager
+def mounted(server, counts):
+    """`server` mounted afresh, so that nothing is cached in the kernel; on leaving, unmounted,
+    and its counts (requests, folder_reads, lookups, peak_folder_reads, peak_lookups) put in
+    `counts`. Without a server, nothing."""
+    if not server:
+        yield
+        return
+    stats = server.mountpoint + ".counts"
+    options = "delay=%d,stats=%s%s" % (server.delay, stats, ",noplus" if server.lookups else "")
+    process = subprocess.Popen([server.binary, server.source, server.mountpoint, "-f", "-o",
+                                options])
+    deadline = time.monotonic() + 10
+    while not os.path.ismount(server.mountpoint):
+        if process.poll() is not None or time.monotonic() > deadline:
+            process.kill()
+            sys.exit("slowfs did not mount %s" % server.mountpoint)
+        time.sleep(0.01)
+    try:
+        yield
+    finally:
+        # A program that has just ended may still hold the mount for a moment.
+        for _ in range(100):
+            if subprocess.run(["fusermount3", "-u", server.mountpoint],
+                              stderr=subprocess.DEVNULL).returncode == 0:
+                break
+            time.sleep(0.1)
+        else:
+            subprocess.run(["fusermount3", "-u", "-z", server.mountpoint])
+        process.wait()
+    with open(stats) as file:
+        counts.update((name, int(value)) for name, value in map(str.split, file))
+
+
+def check_floors(commands, server, tree):
+    """Every floor must find what the one-thread floor finds in the tree itself, bytes and entries
+    alike: a floor that loses or repeats work, or a mirror unlike its source, is not timed."""
+    floors = [command for command in commands if command.kind == "floor"]
+    if not floors:
+        return
+    expected = subprocess.run([floors[0].argv[0], tree], capture_output=True, text=True,
+                              check=True).stdout
+    for command in floors:
+        with mounted(server, {}):
+            found = subprocess.run(command.argv, capture_output=True, text=True,
+                                   check=True).stdout
+        if found != expected:
+            sys.exit("%s: %s, but %s in %s itself" % (command.label, found.strip(),
+                                                      expected.strip(), tree))
+
+
+def measure(commands, runs, warmup, cold, server):
+    """Times, processor times and, on a slow server, the peak folder reads and lookups in flight
+    of every run, by command label; and each command's peak memory."""
+    times = {command.label: [] for command in commands}
+    processor = {command.label: [] for command in commands}
+    in_flight = {command.label: [] for command in commands}
     memory = {}
     for _ in range(warmup):
-        for _, argv in commands:
-            time_once(argv)
+        for command in commands:
+            with mounted(server, {}):
+                time_once(command.argv)
     for _ in range(runs):
-        for label, argv in commands:
+        for command in commands:
             if cold:
                 drop_caches()
-            elapsed, used = time_once(argv)
-            times[label].append(elapsed)
-            processor[label].append(used)
-    for label, argv in commands:
-        memory[label] = peak_memory(argv)
-    return times, processor, memory
+            counts = {}
+            with mounted(server, counts):
+                elapsed, used = time_once(command.argv)
+            times[command.label].append(elapsed)
+            processor[command.label].append(used)
+            in_flight[command.label].append((counts.get("peak_folder_reads"),
+                                             counts.get("peak_lookups")))
+    for command in commands:
+        with mounted(server, {}):
+            memory[command.label] = peak_memory(command.argv)
+    return times, processor, in_flight, memory
 
 
-def report(title, commands, times, processor, memory):
+def report(title, commands, times, processor, in_flight, memory):
     print()
     print(title)
-    print("  %-28s %9s %9s %11s %12s" % ("command", "median", "fastest", "median cpu",
-                                        "peak memory"))
-    medians = {}
-    for label, _ in commands:
-        medians[label] = statistics.median(times[label])
+    labels = [command.label for command in commands]
+    medians = {label: statistics.median(times[label]) for label in labels}
+    server = in_flight[labels[0]][0][0] is not None
+    print("  %-32s %9s %9s %11s %12s%s" % (
+        "command", "median", "fastest", "median cpu", "peak memory",
+        "  in flight: reads lookups" if server else ""))
+    for label in labels:
         peak = "%8.1f MiB" % (memory[label] / 1024.0) if memory[label] else "n/a"
-        print("  %-28s %8.3fs %8.3fs %10.3fs %12s" % (
-            label, medians[label], min(times[label]), statistics.median(processor[label]), peak))
-    ours = [label for label, _ in commands if label not in PEERS and not label.startswith("floor")]
-    peers = [label for label, _ in commands if label in PEERS]
+        print("  %-32s %8.3fs %8.3fs %10.3fs %12s%s" % (
+            label, medians[label], min(times[label]), statistics.median(processor[label]), peak,
+            "  %17d %7d" % tuple(max(run[kind] for run in in_flight[label]) for kind in (0, 1))
+            if server else ""))
+    ours = [command.label for command in commands if command.kind == "ours"]
+    peers = [command.label for command in commands if command.kind == "peer"]
     fastest = min(peers, key=lambda label: medians[label])
     print("  Treemeter median / peer median (below 1: Treemeter faster):")
-    print("  %-28s" % "" + "".join("%10s" % label.split()[0] for label in peers) +
+    print("  %-32s" % "" + "".join("%10s" % label.split()[0] for label in peers) +
           "   fastest peer (%s)" % fastest.split()[0])
     for label in ours:
         ratios = "".join("%10.2f" % (medians[label] / medians[peer]) for peer in peers)
-        print("  %-28s%s%10.2f" % (label, ratios, medians[label] / medians[fastest]))
-    floor = [label for label, _ in commands if label.startswith("floor")]
-    if floor:
-        print("  Treemeter median / floor median: " + ", ".join(
-            "%s %.2f" % (label.split(", ")[1], medians[label] / medians[floor[0]])
+        print("  %-32s%s%10.2f" % (label, ratios, medians[label] / medians[fastest]))
+    start_up = [command.label for command in commands if command.kind == "start-up"]
+    if start_up:
+        scan = medians["Treemeter.exe, few rows"] - medians[start_up[0]]
+        print("  Treemeter.exe less wine's start (its median on an empty folder): %.3fs, %.2f of %s"
+              % (scan, scan / medians[fastest], fastest.split()[0]))
+    floors = [command.label for command in commands if command.kind == "floor"]
+    if floors:
+        best = min(floors, key=lambda label: medians[label])
+        print("  Treemeter median / fastest floor median (%s): " % best + ", ".join(
+            "%s %.2f" % (label.split(", ")[1], medians[label] / medians[best])
             for label in ours[:2]))
     if all(memory.values()):
         print("  Treemeter peak memory / smallest peer's: %.2f" %
@@ -256,16 +408,34 @@ def report(title, commands, times, processor, memory):
         print("  Peak memory needs GNU time (Debian package: time).")
 
 
+def counts(text):
+    return [int(count) for count in text.split(",") if count]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("trees", nargs="*", help="further folders to measure, such as /usr")
     parser.add_argument("--binary", help="treemeter binary to time (default: build it)")
     parser.add_argument("--other-binary", help="another treemeter build to time alongside, "
                         "such as an earlier version")
+    parser.add_argument("--windows-binary", help="also time this Treemeter.exe under wine64")
+    parser.add_argument("--wine-prefix", default=os.path.join(REPO, "build", "windows", "wine"),
+                        help="the wine prefix for --windows-binary (default: the tests')")
     parser.add_argument("--tree-dir", help="where the synthetic tree is built and kept "
                         "(default: a temp folder removed afterwards)")
-    parser.add_argument("--floor", action="store_true",
-                        help="also time bench/floor.c (needs cc): getdents64 and statx alone")
+    parser.add_argument("--floor", nargs="?", const="1", default="",
+                        help="also time bench/floor.c (needs cc), getdents64 and statx alone, "
+                        "with these numbers of threads, such as 1,16,32 (default 1)")
+    parser.add_argument("--floor-entries", default="",
+                        help="also time the floor with each folder's entries described in jobs "
+                        "of at most this many, such as 8,32, which any thread may take")
+    parser.add_argument("--slow-server", type=int, metavar="MS",
+                        help="measure the given trees as mirrored by a slow file server "
+                        "(bench/slowfs.c: fuse3, libfuse3-dev, root) that waits MS ms a round "
+                        "trip, mounted afresh for every run; no synthetic tree")
+    parser.add_argument("--lookup-per-entry", action="store_true",
+                        help="with --slow-server: listings carry no attributes, so every entry "
+                        "costs a round trip of its own")
     parser.add_argument("--no-synthetic", action="store_true", help="skip the synthetic tree")
     parser.add_argument("--runs", type=int, default=10, help="timed runs of each command")
     parser.add_argument("--warmup", type=int, default=1, help="untimed rounds first (warm only)")
@@ -279,40 +449,78 @@ def main():
     for peer in ("du", "ncdu", "gdu"):
         if not shutil.which(peer):
             sys.exit("%s is not installed (Debian: apt-get install coreutils ncdu gdu)" % peer)
-    if arguments.cold and os.geteuid() != 0:
-        sys.exit("--cold needs root to drop the page cache")
-    workers = [int(count) for count in arguments.workers.split(",") if count]
+    if (arguments.cold or arguments.slow_server is not None) and os.geteuid() != 0:
+        sys.exit("--cold and --slow-server need root")
+    if arguments.slow_server is not None and not arguments.trees:
+        sys.exit("--slow-server mirrors the trees given, and none is")
+    temporaries, mount_points = [], []
     built, workers_binary = build_treemeter()
-    binary = os.path.abspath(arguments.binary) if arguments.binary else built
-    other_binary = os.path.abspath(arguments.other_binary) if arguments.other_binary else None
-    floor_binary = build_floor() if arguments.floor else None
+    floor_threads = counts(arguments.floor)
+    programs = Programs(
+        binary=os.path.abspath(arguments.binary) if arguments.binary else built,
+        other_binary=os.path.abspath(arguments.other_binary) if arguments.other_binary else None,
+        workers_binary=workers_binary, workers=counts(arguments.workers),
+        floor_binary=build_floor() if floor_threads else None, floor_threads=floor_threads,
+        floor_entries=counts(arguments.floor_entries),
+        windows_binary=(os.path.abspath(arguments.windows_binary)
+                        if arguments.windows_binary else None),
+        wine_prefix=os.path.abspath(arguments.wine_prefix),
+        empty_folder=tempfile.mkdtemp(prefix="treemeter-bench-empty-"))
+    temporaries.append(programs.empty_folder)
+    if programs.floor_binary:
+        temporaries.append(os.path.dirname(programs.floor_binary))
+    slowfs = build_slowfs() if arguments.slow_server is not None else None
+    if slowfs:
+        temporaries.append(os.path.dirname(slowfs))
 
     trees = []
     synthetic, temporary = None, False
-    if not arguments.no_synthetic:
+    if not arguments.no_synthetic and not slowfs:
         synthetic, temporary = prepare_tree(arguments.tree_dir)
         trees.append((synthetic, "synthetic tree, %d files in %d folders" % (FILES, FOLDERS)))
     trees += [(os.path.abspath(tree), "given tree") for tree in arguments.trees]
 
     mode = "cold cache (page cache dropped before every run)" if arguments.cold else "warm cache"
+    if slowfs:
+        mode = "slow server, %d ms a round trip%s, mounted afresh for every run, %s" % (
+            arguments.slow_server, " and a lookup per entry" if arguments.lookup_per_entry
+            else "", mode)
     warmup = 0 if arguments.cold else arguments.warmup
-    print("treemeter: %s" % binary)
-    if other_binary:
-        print("other build: %s" % other_binary)
-    print("%d runs of each command, alternating, %s; %d CPUs; load average %.2f" %
-          (arguments.runs, mode, os.cpu_count(), os.getloadavg()[0]))
+    print("treemeter: %s" % programs.binary)
+    if programs.other_binary:
+        print("other build: %s" % programs.other_binary)
+    if programs.windows_binary:
+        print("Treemeter.exe: %s, under %s in %s" % (programs.windows_binary, WINE,
+                                                     programs.wine_prefix))
+    print("%d runs of each command, alternating, %s; %d CPUs" %
+          (arguments.runs, mode, os.cpu_count()))
     try:
+        if programs.windows_binary:
+            start_wine(programs)
         for tree, description in trees:
-            commands = commands_for(binary, other_binary, floor_binary, workers_binary, workers,
-                                    tree)
-            times, processor, memory = measure(commands, arguments.runs, warmup, arguments.cold)
-            report("%s (%s), %s:" % (tree, description, mode), commands, times, processor,
-                   memory)
+            server = None
+            if slowfs:
+                server = SlowServer(slowfs, tree, tempfile.mkdtemp(prefix="treemeter-slowfs-"),
+                                    arguments.slow_server, arguments.lookup_per_entry)
+                mount_points.append(server.mountpoint)
+            load = os.getloadavg()[0]
+            commands = commands_for(programs, server.mountpoint if server else tree)
+            check_floors(commands, server, tree)
+            results = measure(commands, arguments.runs, warmup, arguments.cold, server)
+            report("%s (%s), %s; load average %.2f before, %.2f after:" % (
+                tree, description, mode, load, os.getloadavg()[0]), commands, *results)
     finally:
+        if programs.windows_binary:
+            run_wine_server(programs, "-k")
         if temporary:
             shutil.rmtree(synthetic)
-        if floor_binary:
-            shutil.rmtree(os.path.dirname(floor_binary))
+        for path in temporaries:
+            shutil.rmtree(path)
+        # Not recursive for a mount point: should it still be mounted, it stays.
+        for path in mount_points:
+            os.rmdir(path)
+            if os.path.exists(path + ".counts"):
+                os.remove(path + ".counts")
 
 
 if __name__ == "__main__":
