@@ -6,7 +6,9 @@ namespace {
 
 // Listers most of whose listing time is off the processors wait on the storage.
 constexpr double kWaitingShareForMore = 0.6;
-// Waiting this much, the storage is far from busy (a file server): steps up are larger at first.
+// Waiting this much, the storage is far from busy (a file server): the first steps up are larger,
+// and taken one after the other without waiting to see whether each paid, up to this many listers
+// a processor; a scan of a file server is short, and a slow start would cost much of it.
 constexpr double kWaitingShareForLargeSteps = 0.9;
 constexpr std::size_t kLargeStepsUpToPerProcessor = 8;
 // Listers that run most of their listing time wait on nothing but the processors.
@@ -18,8 +20,8 @@ constexpr double kGainThatPays = 1.2;
 // After a step up that did not pay, the count stays for this many decisions before it tries
 // again: the storage that did not reward it is likely not to for a while.
 constexpr std::size_t kDecisionsToHold = 20;
-// A decision spans at least this long, and this many times a listing's mean duration, so that
-// listings started by the last step have finished and count.
+// A decision spans at least this long; one that judges a step up, also this many times a listing's
+// mean duration, so that listings started by the step have finished and count.
 constexpr std::chrono::milliseconds kShortestDecisionSpan(20);
 constexpr int kListingsPerDecisionSpan = 3;
 // Listers that spent less of a span listing than this share of it say nothing reliable about it.
@@ -39,11 +41,12 @@ void add(ListingPeriod& into, const ListingPeriod& period) {
   into.entries += period.entries;
 }
 
-bool spansLongEnough(const ListingPeriod& span) {
+bool spansLongEnough(const ListerCount& count, const ListingPeriod& span) {
+  if (span.elapsed < kShortestDecisionSpan) return false;
+  if (!count.grew) return true;
   auto meanListing =
       span.listing / static_cast<std::int64_t>(std::max<std::uint64_t>(span.folders, 1));
-  return span.elapsed >= kShortestDecisionSpan &&
-         span.elapsed >= kListingsPerDecisionSpan * meanListing;
+  return span.elapsed >= kListingsPerDecisionSpan * meanListing;
 }
 
 void decide(ListerCount& count, const ListingPeriod& span) {
@@ -73,7 +76,7 @@ void decide(ListerCount& count, const ListingPeriod& span) {
       count.limit < count.most) {
     bool large = waitingShare > kWaitingShareForLargeSteps &&
                  count.limit < kLargeStepsUpToPerProcessor * count.processors;
-    count.grew = true;
+    count.grew = !large;
     count.limitBeforeGrowth = count.limit;
     count.rateBeforeGrowth = rate;
     count.limit = std::min(count.most, count.limit * (large ? 4 : 2));
@@ -95,7 +98,7 @@ ListerCount countListers(std::size_t workers, std::size_t processors, std::size_
 void adjustListerCount(ListerCount& count, const ListingPeriod& period) {
   if (!count.chooses) return;
   add(count.pending, period);
-  if (!spansLongEnough(count.pending)) return;
+  if (!spansLongEnough(count, count.pending)) return;
   decide(count, count.pending);
   count.pending = ListingPeriod();
 }
