@@ -7,10 +7,13 @@ namespace {
 // Listers most of whose listing time is off the processors wait on the storage.
 constexpr double kWaitingShareForMore = 0.6;
 // Waiting this much, the storage is far from busy (a file server): the first steps up are larger,
-// and taken one after the other without waiting to see whether each paid, up to this many listers
-// a processor; a scan of a file server is short, and a slow start would cost much of it.
+// and taken one after the other, even while some listers wait for folders to list (the first,
+// large folders), without waiting to see whether each paid, up to this many listers a processor
+// and at most kMostLargeSteps in all. A scan of a file server is short, and a slow start would cost
+// much of it; listers that wait cost little.
 constexpr double kWaitingShareForLargeSteps = 0.9;
-constexpr std::size_t kLargeStepsUpToPerProcessor = 8;
+constexpr std::size_t kLargeStepsUpToPerProcessor = 16;
+constexpr std::size_t kLargeStepsUpTo = 64;
 // Listers that run most of their listing time wait on nothing but the processors.
 constexpr double kWaitingShareForFewer = 0.3;
 // Processors busy beyond this share are the limit themselves.
@@ -71,11 +74,12 @@ void decide(ListerCount& count, const ListingPeriod& span) {
     return;
   }
   count.grew = false;
+  if (count.holdDecisions > 0 || count.limit >= count.most) return;
+  bool large =
+      waitingShare > kWaitingShareForLargeSteps &&
+      count.limit < std::min(kLargeStepsUpTo, kLargeStepsUpToPerProcessor * count.processors);
   bool listersAllBusy = listing >= 0.8 * elapsed * static_cast<double>(count.limit);
-  if (waitingShare > kWaitingShareForMore && listersAllBusy && count.holdDecisions == 0 &&
-      count.limit < count.most) {
-    bool large = waitingShare > kWaitingShareForLargeSteps &&
-                 count.limit < kLargeStepsUpToPerProcessor * count.processors;
+  if (large || (waitingShare > kWaitingShareForMore && listersAllBusy)) {
     count.grew = !large;
     count.limitBeforeGrowth = count.limit;
     count.rateBeforeGrowth = rate;
