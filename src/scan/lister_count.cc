@@ -4,29 +4,32 @@
 
 namespace {
 
-// Listers most of whose listing time is off the processors wait on the storage.
-constexpr double kWaitingShareForMore = 0.6;
-// Waiting this much, the storage is far from busy (a file server): the first steps up are larger,
-// and taken one after the other, even while some listers wait for folders to list (the first,
-// large folders), without waiting to see whether each paid, up to this many listers a processor
-// and at most kMostLargeSteps in all. A scan of a file server is short, and a slow start would cost
-// much of it; listers that wait cost little.
+// Listers that run most of their listing time leave nothing for more listers to do but take turns:
+// the count halves back towards one per processor.
+constexpr double kWaitingShareForFewer = 0.25;
+// Processors this busy are the limit themselves: the count does not step up.
+constexpr double kBusyProcessorsForNoMore = 0.9;
+// Listers that wait on the storage this much of their listing time may gain from more in flight:
+// the count doubles, and the next decision judges whether that paid.
+constexpr double kWaitingShareForMore = 0.3;
+// Listers that wait this much are far from keeping the storage busy (a file server): the first
+// steps up are four times, taken one after the other without being judged, and even while some
+// listers wait for a folder to list (the first folders are few and large), up to this many
+// listers a processor and at most kLargeStepsUpTo. A scan of a file server is short, and a slow
+// start would cost much of it; listers that wait cost little.
 constexpr double kWaitingShareForLargeSteps = 0.9;
 constexpr std::size_t kLargeStepsUpToPerProcessor = 16;
 constexpr std::size_t kLargeStepsUpTo = 64;
-// Listers that run most of their listing time wait on nothing but the processors.
-constexpr double kWaitingShareForFewer = 0.3;
-// Processors busy beyond this share are the limit themselves.
-constexpr double kBusyProcessorsShare = 0.8;
-// A step up pays when it lists at least this much faster.
-constexpr double kGainThatPays = 1.2;
-// After a step up that did not pay, the count stays for this many decisions before it tries
+// A step up pays when the listers list at least this much faster after it.
+constexpr double kGainThatPays = 1.15;
+// After a step up that did not pay, the count stays for this many decisions before it steps up
 // again: the storage that did not reward it is likely not to for a while.
-constexpr std::size_t kDecisionsToHold = 20;
-// A decision spans at least this long; one that judges a step up, also this many times a listing's
-// mean duration, so that listings started by the step have finished and count.
-constexpr std::chrono::milliseconds kShortestDecisionSpan(20);
-constexpr int kListingsPerDecisionSpan = 3;
+constexpr std::size_t kDecisionsToHold = 5;
+// Looks are summed until they span this long for a large step, and this long, and this many mean
+// listings, for any other decision: folders differ so much that a rate over less says little.
+constexpr std::chrono::milliseconds kQuickSpan(20);
+constexpr std::chrono::milliseconds kJudgedSpan(100);
+constexpr int kListingsPerJudgedSpan = 3;
 // Listers that spent less of a span listing than this share of it say nothing reliable about it.
 constexpr double kLeastListingShare = 0.5;
 // Whatever the storage, a scan keeps no more listers than this (each holds a thread and a buffer).
@@ -44,47 +47,75 @@ void add(ListingPeriod& into, const ListingPeriod& period) {
   into.entries += period.entries;
 }
 
-bool spansLongEnough(const ListerCount& count, const ListingPeriod& span) {
-  if (span.elapsed < kShortestDecisionSpan) return false;
-  if (!count.grew) return true;
-  auto meanListing =
-      span.listing / static_cast<std::int64_t>(std::max<std::uint64_t>(span.folders, 1));
-  return span.elapsed >= kListingsPerDecisionSpan * meanListing;
-}
+// What a span says of the listers.
+struct SpanShares {
+  bool reliable = false;
+  double waiting = 0;         // of their listing time, off the processors
+  double busyProcessors = 0;  // of the processors' time, used by them
+  double rate = 0;            // entries listed per second
+  bool allBusy = false;       // every lister allowed was listing, nearly all the time
+};
 
-void decide(ListerCount& count, const ListingPeriod& span) {
+SpanShares sharesOf(const ListerCount& count, const ListingPeriod& span) {
+  SpanShares shares;
   double elapsed = seconds(span.elapsed);
   double listing = seconds(span.listing);
-  if (listing < kLeastListingShare * elapsed) return;
-  double waitingShare = 1 - std::min(1.0, seconds(span.onProcessor) / listing);
-  double busyProcessors =
-      seconds(span.onProcessor) / (elapsed * static_cast<double>(count.processors));
-  double rate = static_cast<double>(span.entries) / elapsed;
+  double onProcessor = seconds(span.onProcessor);
+  shares.reliable = listing >= kLeastListingShare * elapsed;
+  if (!shares.reliable) return shares;
+  shares.waiting = 1 - std::min(1.0, onProcessor / listing);
+  shares.busyProcessors = onProcessor / (elapsed * static_cast<double>(count.processors));
+  shares.rate = static_cast<double>(span.entries) / elapsed;
+  shares.allBusy = listing >= 0.8 * elapsed * static_cast<double>(count.limit);
+  return shares;
+}
+
+bool judgedSpanEnds(const ListingPeriod& span) {
+  auto meanListing =
+      span.listing / static_cast<std::int64_t>(std::max<std::uint64_t>(span.folders, 1));
+  return span.elapsed >= kJudgedSpan && span.elapsed >= kListingsPerJudgedSpan * meanListing;
+}
+
+void stepUp(ListerCount& count, const SpanShares& shares, std::size_t times, bool judged) {
+  count.grew = judged;
+  count.limitBeforeGrowth = count.limit;
+  count.rateBeforeGrowth = shares.rate;
+  count.limit = std::min(count.most, count.limit * times);
+}
+
+// Decides on the span summed so far; false to go on summing it.
+bool decide(ListerCount& count, const ListingPeriod& span) {
+  SpanShares shares = sharesOf(count, span);
+  bool processorsSpare = shares.busyProcessors < kBusyProcessorsForNoMore;
+  std::size_t largeStepsUpTo =
+      std::min(kLargeStepsUpTo, kLargeStepsUpToPerProcessor * count.processors);
+  if (shares.reliable && !count.grew && shares.waiting > kWaitingShareForLargeSteps &&
+      processorsSpare && count.limit < largeStepsUpTo && count.limit < count.most) {
+    stepUp(count, shares, 4, false);
+    return true;
+  }
+  if (!judgedSpanEnds(span)) return false;
+  if (!shares.reliable) return true;
   if (count.holdDecisions > 0) --count.holdDecisions;
-  if (waitingShare < kWaitingShareForFewer || busyProcessors > kBusyProcessorsShare) {
+  if (shares.waiting < kWaitingShareForFewer) {
     count.limit = std::max(count.processors, count.limit / 2);
     count.grew = false;
-    return;
+    count.holdDecisions = 0;
+    return true;
   }
-  if (count.grew && rate < kGainThatPays * count.rateBeforeGrowth) {
+  if (count.grew && shares.rate < kGainThatPays * count.rateBeforeGrowth) {
     // The last step did not pay: halfway back, and stay there a while.
     count.limit = std::max(count.limitBeforeGrowth, count.limit / 2);
     count.grew = false;
     count.holdDecisions = kDecisionsToHold;
-    return;
+    return true;
   }
   count.grew = false;
-  if (count.holdDecisions > 0 || count.limit >= count.most) return;
-  bool large =
-      waitingShare > kWaitingShareForLargeSteps &&
-      count.limit < std::min(kLargeStepsUpTo, kLargeStepsUpToPerProcessor * count.processors);
-  bool listersAllBusy = listing >= 0.8 * elapsed * static_cast<double>(count.limit);
-  if (large || (waitingShare > kWaitingShareForMore && listersAllBusy)) {
-    count.grew = !large;
-    count.limitBeforeGrowth = count.limit;
-    count.rateBeforeGrowth = rate;
-    count.limit = std::min(count.most, count.limit * (large ? 4 : 2));
+  if (shares.waiting > kWaitingShareForMore && shares.allBusy && processorsSpare &&
+      count.holdDecisions == 0 && count.limit < count.most) {
+    stepUp(count, shares, 2, true);
   }
+  return true;
 }
 
 }  // namespace
@@ -102,7 +133,6 @@ ListerCount countListers(std::size_t workers, std::size_t processors, std::size_
 void adjustListerCount(ListerCount& count, const ListingPeriod& period) {
   if (!count.chooses) return;
   add(count.pending, period);
-  if (!spansLongEnough(count, count.pending)) return;
-  decide(count, count.pending);
+  if (count.pending.elapsed < kQuickSpan || !decide(count, count.pending)) return;
   count.pending = ListingPeriod();
 }

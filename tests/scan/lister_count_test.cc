@@ -7,12 +7,12 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// A span of 50 ms in which `listers` listers were busy listing, each `waiting` of the time off the
+// A span of 100 ms in which `listers` listers were busy listing, each `waiting` of the time off the
 // processors, and listed `entries`.
 ListingPeriod span(std::size_t listers, double waiting, std::uint64_t entries) {
   ListingPeriod period;
-  period.elapsed = milliseconds(50);
-  period.listing = milliseconds(50) * static_cast<int>(listers);
+  period.elapsed = milliseconds(100);
+  period.listing = milliseconds(100) * static_cast<int>(listers);
   period.onProcessor =
       std::chrono::duration_cast<std::chrono::nanoseconds>(period.listing * (1 - waiting));
   period.folders = 100 * listers;
@@ -37,15 +37,17 @@ TEST(ListerCount, GrowsWhileListingsWaitAndEachStepPays) {
   EXPECT_EQ(count.limit, 32u);
 }
 
-// Listings that run on the processors (a warm cache), or processors busy anyway: more listers would
-// only take turns, so the count goes back to one per processor.
-TEST(ListerCount, ShrinksToOnePerProcessorWhileListingsRun) {
+// Listings that run on the processors (a warm cache): more listers would only take turns, so the
+// count goes back to one per processor. Listings that wait while the processors are busy anyway
+// get no more listers either.
+TEST(ListerCount, ShrinksWhileListingsRunAndGrowsNotWhileProcessorsAreBusy) {
   ListerCount count = countListers(0, 2, 1000);
   count.limit = 16;
   adjustListerCount(count, span(16, 0.1, 100000));
   EXPECT_EQ(count.limit, 8u);
   adjustListerCount(count, span(8, 0.7, 100000));  // waiting, but for the two processors
-  EXPECT_EQ(count.limit, 4u);
+  EXPECT_EQ(count.limit, 8u);
+  adjustListerCount(count, span(8, 0.2, 100000));
   adjustListerCount(count, span(4, 0.2, 100000));
   adjustListerCount(count, span(2, 0.2, 100000));
   EXPECT_EQ(count.limit, 2u);
