@@ -144,9 +144,12 @@ std::uint32_t openFolder(FolderReader& reader, FolderHandle base, const std::u16
   ++context.inFlight;
   context.record.mostInFlight = std::max(context.record.mostInFlight, context.inFlight);
   if (script.waitsForCompany) waitForCompany(context, lock);
-  if (script.delay.count() > 0) {
+  if (script.delay.count() > 0 || script.work.count() > 0) {
     lock.unlock();
     std::this_thread::sleep_for(script.delay);
+    for (auto end = std::chrono::steady_clock::now() + script.work;
+         std::chrono::steady_clock::now() < end;) {
+    }
     lock.lock();
   }
   if (script.openError != 0) {

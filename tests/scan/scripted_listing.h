@@ -18,6 +18,7 @@ struct ScriptedFolder {
   std::uint64_t fileSize = 1000;
   std::uint32_t openError = 0;         // the system's code its opening fails with
   std::chrono::microseconds delay{0};  // spent off the processor in each opening
+  std::chrono::microseconds work{0};   // spent on the processor in each opening
   bool waitsForCompany = false;        // its opening waits for others in flight (see below)
   bool replacedOnceListed = false;     // once read, another folder stands in its place
 };
