@@ -13,13 +13,13 @@ constexpr double kBusyProcessorsForNoMore = 0.9;
 // the count doubles, and the next decision judges whether that paid.
 constexpr double kWaitingShareForMore = 0.3;
 // Listers that wait this much are far from keeping the storage busy (a file server): the first
-// steps up are four times, taken one after the other without being judged, and even while some
-// listers wait for a folder to list (the first folders are few and large), up to this many
-// listers a processor and at most kLargeStepsUpTo. A scan of a file server is short, and a slow
-// start would cost much of it; listers that wait cost little.
-constexpr double kWaitingShareForLargeSteps = 0.9;
-constexpr std::size_t kLargeStepsUpToPerProcessor = 16;
-constexpr std::size_t kLargeStepsUpTo = 64;
+// steps up are quick ones, four times where that stays within bounds, taken one after the other
+// without being judged, and even while some listers wait for a folder to list (the first folders
+// are few and large), up to this many listers a processor and at most kQuickStepsUpTo. A scan of a
+// file server is short, and a slow start would cost much of it; listers that wait cost little.
+constexpr double kWaitingShareForQuickSteps = 0.9;
+constexpr std::size_t kQuickStepsUpToPerProcessor = 32;
+constexpr std::size_t kQuickStepsUpTo = 64;
 // A step up pays when the listers list at least this much faster after it.
 constexpr double kGainThatPays = 1.15;
 // After a step up that did not pay, the count stays for this many decisions before it steps up
@@ -87,11 +87,12 @@ void stepUp(ListerCount& count, const SpanShares& shares, std::size_t times, boo
 bool decide(ListerCount& count, const ListingPeriod& span) {
   SpanShares shares = sharesOf(count, span);
   bool processorsSpare = shares.busyProcessors < kBusyProcessorsForNoMore;
-  std::size_t largeStepsUpTo =
-      std::min(kLargeStepsUpTo, kLargeStepsUpToPerProcessor * count.processors);
-  if (shares.reliable && !count.grew && shares.waiting > kWaitingShareForLargeSteps &&
-      processorsSpare && count.limit < largeStepsUpTo && count.limit < count.most) {
-    stepUp(count, shares, 4, false);
+  std::size_t quickStepsUpTo =
+      std::min({kQuickStepsUpTo, kQuickStepsUpToPerProcessor * count.processors, count.most});
+  if (shares.reliable && !count.grew && shares.waiting > kWaitingShareForQuickSteps &&
+      processorsSpare && count.limit < quickStepsUpTo) {
+    stepUp(count, shares, count.limit * 4 <= quickStepsUpTo ? 4 : 2, false);
+    count.limit = std::min(count.limit, quickStepsUpTo);
     return true;
   }
   if (!judgedSpanEnds(span)) return false;

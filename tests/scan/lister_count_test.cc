@@ -20,8 +20,8 @@ ListingPeriod span(std::size_t listers, double waiting, std::uint64_t entries) {
   return period;
 }
 
-// Listings that wait on a file server: the count grows in large steps, then small ones, while each
-// step lists faster; a step that does not pay is taken halfway back, and held.
+// Listings that wait on a file server: the count grows in quick steps, then in steps that must
+// pay; a step that does not is taken halfway back, and held.
 TEST(ListerCount, GrowsWhileListingsWaitAndEachStepPays) {
   ListerCount count = countListers(0, 2, 1000);
   ASSERT_EQ(count.limit, 2u);
@@ -31,10 +31,12 @@ TEST(ListerCount, GrowsWhileListingsWaitAndEachStepPays) {
   EXPECT_EQ(count.limit, 32u);
   adjustListerCount(count, span(32, 0.99, 16000));
   EXPECT_EQ(count.limit, 64u);
-  adjustListerCount(count, span(64, 0.99, 17000));  // barely faster than with 32
-  EXPECT_EQ(count.limit, 32u);
-  adjustListerCount(count, span(32, 0.99, 16000));
-  EXPECT_EQ(count.limit, 32u);
+  adjustListerCount(count, span(64, 0.99, 30000));
+  EXPECT_EQ(count.limit, 128u);
+  adjustListerCount(count, span(128, 0.99, 31000));  // barely faster than with 64
+  EXPECT_EQ(count.limit, 64u);
+  adjustListerCount(count, span(64, 0.99, 30000));
+  EXPECT_EQ(count.limit, 64u);
 }
 
 // Listings that run on the processors (a warm cache): more listers would only take turns, so the
