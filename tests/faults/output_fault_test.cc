@@ -97,7 +97,7 @@ TEST_F(OutputFault, StandardOutputClosed) {
   expectLostReport(scanBigTree(options), "Bad file descriptor");
 }
 
-// A report redirected to a file and a scan interrupted after a second and a half: the file had
+// A report redirected to a file and a scan interrupted after three seconds: the file had
 // rows before the interrupt (they reach it within a second), and keeps every line known then,
 // whole; the status line is gone from the terminal, and the run ends by the signal.
 TEST(InterruptedScan, KeepsTheLinesItKnewWholeAndEndsByTheSignal) {
@@ -114,7 +114,7 @@ TEST(InterruptedScan, KeepsTheLinesItKnewWholeAndEndsByTheSignal) {
   ProgramOptions options;
   options.standardOutputPath = maze + "/report.tsv";
   options.terminalColumns = 80;
-  options.interruptAfterMilliseconds = 1500;
+  options.interruptAfterMilliseconds = 3000;
   options.timeoutSeconds = 60;
   ProgramResult result = runProgram({"yes", "0", "0", "3", maze + "/L0"}, options);
   std::stringstream file;
