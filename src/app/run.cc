@@ -137,9 +137,9 @@ bool writeScanReport(Scan& scan, ReportWriter& writer) {
   std::vector<ReportLine> lines;
   Clock::time_point handedOverAt = Clock::now();
   while (takeReportLines(scan, lines, kLookInterval)) {
-    if (int interrupt = interruptNoted()) endInterrupted(scan, writer, interrupt);
     if (!writeReportLines(writer, lines)) return false;
     lines.clear();
+    if (int interrupt = interruptNoted()) endInterrupted(scan, writer, interrupt);
     if (Clock::now() - handedOverAt >= kHandOverInterval) {
       if (!flushOutput(writer.output)) return false;
       handedOverAt = Clock::now();
