@@ -186,6 +186,9 @@ FolderHandle openPartOfWay(Scan& scan, Lister& lister, const Way& way, FolderHan
   }
   error = openWithRoom(scan, lister, way, base, part, false);
   FolderHandle handle = error == 0 ? endReading(*lister.reader, true) : kNoFolderHandle;
+  // A part opened but not kept (no descriptor to spare for it) cannot lead on: the next part would
+  // be opened from the current folder instead.
+  if (error == 0 && handle == kNoFolderHandle) error = replacedFolderErrorCode();
   if (handle == kNoFolderHandle) {
     ScanLock lock(scan.lock, std::defer_lock);
     takeScanLock(lock);
