@@ -144,7 +144,9 @@ TEST(InterruptedScan, KeepsTheLinesItKnewWholeAndEndsByTheSignal) {
          link = path.find("/link", link + 1)) {
       ++level;
     }
-    if (level < 7) ASSERT_EQ(rowsSoFarAtLevel[level + 1], 7) << "before " << row;
+    if (level < 7) {
+      ASSERT_EQ(rowsSoFarAtLevel[level + 1], 7) << "before " << row;
+    }
     rowsSoFarAtLevel[level + 1] = 0;
     ++rowsSoFarAtLevel[level];
   }
