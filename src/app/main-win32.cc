@@ -14,5 +14,6 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 0; i < argc; ++i) {
     arguments.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
   }
-  return runTreemeter(arguments, kScanChoosesWorkers);
+  ListingContextPtr listing = makeListingContext();
+  return runTreemeter(arguments, {*listing, kScanChoosesWorkers, std::chrono::steady_clock::now});
 }

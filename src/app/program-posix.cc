@@ -11,7 +11,7 @@
 #include <malloc.h>
 #endif
 
-int runPosixProgram(int argc, char** argv, std::size_t workers) {
+int runPosixProgram(int argc, char** argv, std::size_t listers) {
 #ifdef __GLIBC__
   // The threads that read folders allocate little each. Given an arena of its own each, as the C
   // library would, a cold scan with 16 of them took half as much memory again (5.5 MiB against
@@ -25,5 +25,6 @@ int runPosixProgram(int argc, char** argv, std::size_t workers) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(argv[i]);
     arguments.emplace_back(bytes, bytes + std::strlen(argv[i]));
   }
-  return runTreemeter(arguments, workers);
+  ListingContextPtr listing = makeListingContext();
+  return runTreemeter(arguments, {*listing, listers, std::chrono::steady_clock::now});
 }

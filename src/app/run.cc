@@ -113,17 +113,20 @@ bool writeReportLines(ReportWriter& writer, const std::vector<ReportLine>& lines
 }
 
 // Draws the status line when it is due, from what the scan has counted.
-void showProgress(Scan& scan, StatusLine& status) {
-  if (!status.onTerminal || !statusLineDue(status, StatusLine::Clock::now())) return;
+void showProgress(Scan& scan, StatusLine& status, std::chrono::steady_clock::time_point now) {
+  if (!statusLineDue(status, now)) return;
   ScanCounts counts = countsSoFar(scan);
-  drawStatusLine(status, {counts.folders, counts.entries, counts.totalBytes,
-                          toDisplayPath(counts.waitingFor.c_str())});
+  drawStatusLine(
+      status,
+      {counts.folders, counts.entries, counts.totalBytes, toDisplayPath(counts.waitingFor.c_str())},
+      now);
 }
 
-// The run was interrupted: the scan stops, the lines its listed folders make known are written and
-// handed to the system, and the run ends as the interrupt would have ended it.
-[[noreturn]] void endInterrupted(Scan& scan, ReportWriter& writer, int interrupt) {
-  std::vector<ReportLine> lines;
+// The run was interrupted: the scan stops, and the lines taken in the pass that saw the interrupt
+// and those its listed folders make known are written and handed to the system; the run ends as
+// the interrupt would have ended it.
+[[noreturn]] void endInterrupted(Scan& scan, ReportWriter& writer, std::vector<ReportLine>& lines,
+                                 int interrupt) {
   stopScan(scan, lines);
   writeReportLines(writer, lines);
   flushOutput(writer.output);
@@ -132,32 +135,31 @@ void showProgress(Scan& scan, StatusLine& status) {
 }
 
 // Writes the report's lines as the scan makes them known; false once it can no longer be written.
-bool writeScanReport(Scan& scan, ReportWriter& writer) {
-  using Clock = std::chrono::steady_clock;
+bool writeScanReport(Scan& scan, ReportWriter& writer, const RunSources& sources) {
   std::vector<ReportLine> lines;
-  Clock::time_point handedOverAt = Clock::now();
+  auto handedOverAt = sources.now();
   while (takeReportLines(scan, lines, kLookInterval)) {
+    if (int interrupt = interruptNoted()) endInterrupted(scan, writer, lines, interrupt);
     if (!writeReportLines(writer, lines)) return false;
     lines.clear();
-    if (int interrupt = interruptNoted()) endInterrupted(scan, writer, interrupt);
-    if (Clock::now() - handedOverAt >= kHandOverInterval) {
+    auto now = sources.now();
+    if (now - handedOverAt >= kHandOverInterval) {
       if (!flushOutput(writer.output)) return false;
-      handedOverAt = Clock::now();
+      handedOverAt = now;
     }
-    showProgress(scan, writer.status);
+    showProgress(scan, writer.status, now);
   }
   return true;
 }
 
 }  // namespace
 
-void runReport(const RunSettings& settings, ReportWriter& writer, std::size_t workers) {
+void runReport(const RunSettings& settings, ReportWriter& writer, const RunSources& sources) {
   std::u16string rootPath = toExtendedPath(settings.folderArg.c_str());
   const ScanRules rules = {settings.processReparsePoints, settings.minSize, settings.dayCutoff,
                            settings.maxDepth};
-  ListingContextPtr listing = makeListingContext();
-  ScanPtr scan = startScan(rules, rootPath, *listing, workers);
-  bool whole = writeScanReport(*scan, writer);
+  ScanPtr scan = startScan(rules, rootPath, sources.listing, sources.listers);
+  bool whole = writeScanReport(*scan, writer, sources);
   eraseStatusLine(writer.status);
   if (whole && !writer.rowPrinted) {
     FolderTotals rootTotals = treeTotals(*scan);
@@ -167,7 +169,7 @@ void runReport(const RunSettings& settings, ReportWriter& writer, std::size_t wo
   }
 }
 
-int runTreemeter(const std::vector<std::u16string>& arguments, std::size_t workers) {
+int runTreemeter(const std::vector<std::u16string>& arguments, const RunSources& sources) {
   ReportOutput output;
   printBanner(output);
   RunSettings settings;
@@ -180,8 +182,8 @@ int runTreemeter(const std::vector<std::u16string>& arguments, std::size_t worke
     // report nothing, and a status of 0 would call it whole.
     if (output.failure == 0) {
       ReportWriter writer(output);
-      writer.status = makeStatusLine();
-      runReport(settings, writer, workers);
+      writer.status = makeStatusLine(sources.now());
+      runReport(settings, writer, sources);
     }
   }
   if (!flushOutput(output)) {

@@ -96,8 +96,9 @@ std::u16string statusLineText(const ScanProgress& progress, std::chrono::seconds
   return text;
 }
 
-StatusLine makeStatusLine() {
+StatusLine makeStatusLine(StatusLine::Clock::time_point now) {
   StatusLine line;
+  line.startedAt = now;
   line.onTerminal = standardErrorIsTerminal();
   line.sharesWithReport = line.onTerminal && standardOutputSharesErrorTerminal();
   return line;
@@ -108,8 +109,9 @@ bool statusLineDue(const StatusLine& line, StatusLine::Clock::time_point now) {
          now - line.drawnAt >= kDrawEvery;
 }
 
-void drawStatusLine(StatusLine& line, const ScanProgress& progress) {
-  line.drawnAt = StatusLine::Clock::now();
+void drawStatusLine(StatusLine& line, const ScanProgress& progress,
+                    StatusLine::Clock::time_point now) {
+  line.drawnAt = now;
   auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(line.drawnAt - line.startedAt);
   // One column short of the width: a line that fills the last column wraps on some terminals.
   std::size_t columns = errorTerminalColumns();

@@ -240,6 +240,8 @@ FolderTotals treeTotals(const Scan& scan) {
 ScanCounts countsSoFar(Scan& scan) {
   ScanLock lock(scan.lock, std::defer_lock);
   takeScanLock(lock);
+  bool everyListerWaits = scan.beingListed == 0 && scan.idleListers == scan.helpers.size();
   return {scan.listed, scan.counted.entryCount, scan.counted.totalBytes,
-          pathTheReportWaitsFor(scan.tree)};
+          pathTheReportWaitsFor(scan.tree),
+          everyListerWaits && scan.ready.size() >= kMostReadyLines};
 }

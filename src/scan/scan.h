@@ -48,6 +48,9 @@ struct ScanCounts {
   std::uint64_t entries = 0;  // in those folders' listings
   std::int64_t totalBytes = 0;
   std::u16string waitingFor;  // the folder the report waits for, in the form the platform lists
+  // Every lister waits, as many lines as may wait are ready, and the scan moves on only once they
+  // are taken: the taker holds the scan back.
+  bool heldByTaker = false;
 };
 
 ScanCounts countsSoFar(Scan& scan);

@@ -1,5 +1,7 @@
-// The status line: its text, and the program run with standard error on a pseudo-terminal, where
-// the line must come, change and go without a trace, and leave standard output alone.
+// The status line: its text, and the run with standard error on a pseudo-terminal, where the line
+// must come, change and go without a trace, and leave standard output alone. The run goes over a
+// scripted tree held at chosen folders, by a clock the test moves: the test decides when the line
+// is due and what the scan has reached by then.
 #include "report/status_line.h"
 
 #include <fcntl.h>
@@ -14,7 +16,7 @@
 #include <vector>
 
 #include "support/program.h"
-#include "support/tree.h"
+#include "support/scripted_run.h"
 
 namespace {
 
@@ -142,45 +144,72 @@ std::string fileContents(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+std::u16string numbered(char16_t letter, int number) {
+  return std::u16string(1, letter) + static_cast<char16_t>(u'0' + number);
+}
+
 class StatusLineOnTerminal : public testing::Test {
  protected:
-  // A tree of few files that takes seconds to scan with "yes": each level holds links to the
-  // next level, so the scan follows 7^6 ways down to the last.
-  static void SetUpTestSuite() {
-    tree = makeTemporaryFolder();
-    constexpr int kLevels = 6;
-    constexpr int kLinksPerLevel = 7;
-    for (int level = 0; level <= kLevels; ++level) {
-      std::string folder = tree + "/L" + std::to_string(level);
-      makeFolder(folder);
-      makeFile(folder + "/file", 100, 1700000000);
-      for (int link = 0; level < kLevels && link < kLinksPerLevel; ++link) {
-        makeLink("../L" + std::to_string(level + 1), folder + "/link" + std::to_string(link));
-      }
+  // A top folder with seven subfolders of seven each: 1 + 7 + 49 rows with "no 0 0 0". The scan
+  // is held at the first subfolder, s0, until the first release, so that the line can be shown
+  // before any row, and at s3 until the second, so that rows come while it is shown.
+  static ScriptedTree statusTree() {
+    ScriptedTree tree;
+    addFolder(tree, 0, std::u16string(kTop.begin(), kTop.end()), 1);
+    for (int sub = 0; sub < 7; ++sub) {
+      std::size_t folder = addFolder(tree, 0, numbered(u's', sub), 1);
+      for (int leaf = 0; leaf < 7; ++leaf) addFolder(tree, folder, numbered(u't', leaf), 1);
     }
+    tree.folders[1].heldUntilRelease = 1;
+    tree.folders[1 + 3 * 8].heldUntilRelease = 2;
+    return tree;
   }
-  static void TearDownTestSuite() { removeTree(tree); }
 
   static ProgramResult scanTree(ProgramOptions options) {
-    options.timeoutSeconds = 120;
-    return runProgram({"yes", "0", "0", "3", tree + "/L0"}, options);
+    options.timeoutSeconds = 60;
+    options.inProcess = [](const std::vector<std::string>& arguments,
+                           const ChildChannels& channels) {
+      return runScriptedProgram(statusTree(), 4, arguments, channels);
+    };
+    return runProgram({"no", "0", "0", "0", kTop}, options);
   }
 
-  static std::string tree;
+  static ProgramStep tell(std::string command,
+                          std::function<bool(const ProgramResult&)> until = nullptr) {
+    ProgramStep step;
+    step.until = std::move(until);
+    step.tell = std::move(command);
+    return step;
+  }
+
+  static bool statusShown(const ProgramResult& soFar) { return !statusTexts(soFar.err).empty(); }
+
+  // The scan has begun, and so has the status line's time.
+  static bool heldAtFirst(const ProgramResult& soFar) {
+    return soFar.events.find("held s0\n") != std::string::npos;
+  }
+
+  static const std::string kTop;
 };
 
-std::string StatusLineOnTerminal::tree;
+const std::string StatusLineOnTerminal::kTop = "/status-line-tree";
 
-// Three runs of a scan with rows written while the line is shown (1 + 7 + 49 rows, two levels
-// down): with standard error on a terminal and the report in a file, with standard error on a
-// pipe, and with both on the terminal. In the first, the window narrows from 100 columns to 40
-// while the line is shown: the terminal folds that line onto more rows, the next drawing must
-// replace all of them, and at 40 columns the folder stays in view.
+// Three runs of a scan with rows written while the line is shown: with standard error on a
+// terminal and the report in a file, with standard error on a pipe, and with both on the terminal.
+// In the first, the window narrows from 100 columns to 40 while the line is shown: the terminal
+// folds that line onto more rows, the next drawing must replace all of them, and at 40 columns the
+// folder stays in view.
 TEST_F(StatusLineOnTerminal, ComesChangesGoesAndLeavesTheReportAlone) {
+  const std::string reportPath = testing::TempDir() + "status-line-report-";
   ProgramOptions errorOnTerminal;
   errorOnTerminal.terminalColumns = 100;
-  errorOnTerminal.narrowedTerminalColumns = 40;
-  errorOnTerminal.standardOutputPath = tree + "/report-terminal";
+  errorOnTerminal.standardOutputPath = reportPath + "terminal";
+  ProgramStep narrow = tell("advance 250", statusShown);
+  narrow.narrowTerminalTo = 40;
+  errorOnTerminal.steps = {tell("advance 600", heldAtFirst), narrow,
+                           tell("release\nrelease", [](const ProgramResult& soFar) {
+                             return !statusTexts(soFar.err.substr(soFar.errNarrowedAt)).empty();
+                           })};
   ProgramResult drawn = scanTree(errorOnTerminal);
   EXPECT_EQ(drawn.exitStatus, 0);
   ASSERT_NE(drawn.errNarrowedAt, std::string::npos);
@@ -194,22 +223,33 @@ TEST_F(StatusLineOnTerminal, ComesChangesGoesAndLeavesTheReportAlone) {
   ASSERT_FALSE(narrowed.empty()) << drawn.err;
   for (const std::string& text : narrowed) {
     EXPECT_LE(text.size(), 39u) << text;
-    EXPECT_NE(text.find(tree.substr(0, 8)), std::string::npos) << text;
+    EXPECT_NE(text.find(kTop.substr(0, 8)), std::string::npos) << text;
   }
   EXPECT_TRUE(finalScreen(drawn.err, {100, drawn.errNarrowedAt, 40}).empty())
-      << drawn.err.substr(drawn.err.size() - 200);
+      << drawn.err.substr(drawn.err.size() - std::min<std::size_t>(drawn.err.size(), 200));
 
   ProgramOptions errorOnPipe;
-  errorOnPipe.standardOutputPath = tree + "/report-pipe";
+  errorOnPipe.standardOutputPath = reportPath + "pipe";
+  errorOnPipe.steps = {tell("advance 600\nrelease\nrelease")};
   ProgramResult silent = scanTree(errorOnPipe);
   EXPECT_EQ(silent.exitStatus, 0);
   EXPECT_EQ(silent.err, "");
-  std::string report = fileContents(tree + "/report-pipe");
-  EXPECT_EQ(fileContents(tree + "/report-terminal"), report);
+  std::string report = fileContents(reportPath + "pipe");
+  EXPECT_EQ(fileContents(reportPath + "terminal"), report);
 
+  // The line is shown before the first row; the rows of s0 to s2 come while it is shown; then it
+  // is drawn anew, a second later, while the scan waits at s3.
   ProgramOptions bothOnTerminal;
   bothOnTerminal.terminalColumns = 100;
   bothOnTerminal.outputOnTerminal = true;
+  bothOnTerminal.steps = {tell("advance 600", heldAtFirst), tell("release", statusShown),
+                          tell("advance 1000",
+                               [](const ProgramResult& soFar) {
+                                 return soFar.err.find(kTop + "/s2\t") != std::string::npos;
+                               }),
+                          tell("release", [](const ProgramResult& soFar) {
+                            return statusTexts(soFar.err).size() >= 2;
+                          })};
   ProgramResult shared = scanTree(bothOnTerminal);
   EXPECT_EQ(shared.exitStatus, 0);
   EXPECT_GE(statusTexts(shared.err).size(), 2u);

@@ -13,7 +13,13 @@
 struct ListingContext {
   ScriptedTree tree;
   std::mutex lock;
+  // Waited on by openings that wait for company, until enough are in flight.
   std::condition_variable companyArrived;
+  std::size_t companyToCome = 0;  // openings of folders that wait for company, not yet begun
+  bool companyGivenUp = false;
+  // Waited on by openings of held folders, until the test has released them often enough.
+  std::condition_variable released;
+  std::uint32_t releases = 0;
   std::map<FolderHandle, std::size_t> handles;  // open handles and the folders they hold
   FolderHandle nextHandle = 1;
   std::size_t inFlight = 0;
@@ -70,10 +76,21 @@ bool resolve(ListingContext& context, FolderHandle base, const std::u16string& p
   return walk(context.tree, folder, rest);
 }
 
+// Waits until the company wanted is in flight, or no more can come.
 void waitForCompany(ListingContext& context, std::unique_lock<std::mutex>& lock) {
+  if (context.companyToCome > 0) --context.companyToCome;
   context.companyArrived.notify_all();
-  context.companyArrived.wait_for(lock, context.tree.companyTimeout,
-                                  [&] { return context.inFlight >= context.tree.companyWanted; });
+  if (context.companyGivenUp) return;
+  context.companyGivenUp = !context.companyArrived.wait_for(lock, context.tree.companyTimeout, [&] {
+    return context.inFlight >= context.tree.companyWanted || context.companyToCome == 0;
+  });
+}
+
+void waitForRelease(ListingContext& context, std::unique_lock<std::mutex>& lock,
+                    const ScriptedFolder& script) {
+  if (script.heldUntilRelease <= context.releases) return;
+  if (context.tree.onHeld) context.tree.onHeld(script.name);
+  context.released.wait(lock, [&] { return context.releases >= script.heldUntilRelease; });
 }
 
 void forgetHandle(ListingContext& context, FolderHandle handle) {
@@ -97,20 +114,21 @@ ListingContextPtr makeScriptedListing(const ScriptedTree& tree) {
   ListingContextPtr context(new ListingContext, [](ListingContext* done) { delete done; });
   context->tree = tree;
   context->listedOnce.assign(tree.folders.size(), false);
+  context->companyToCome = static_cast<std::size_t>(
+      std::count_if(tree.folders.begin(), tree.folders.end(),
+                    [](const ScriptedFolder& folder) { return folder.waitsForCompany; }));
   return context;
-}
-
-// The program's own listing, where the scripted one stands in: a tree with nothing in it.
-ListingContextPtr makeListingContext() {
-  ScriptedTree nothing;
-  addFolder(nothing, 0, u"");
-  nothing.folders[0].openError = kNoSuchFolder;
-  return makeScriptedListing(nothing);
 }
 
 ListingRecord recordOf(ListingContext& context) {
   std::lock_guard<std::mutex> lock(context.lock);
   return context.record;
+}
+
+void releaseHeldFolders(ListingContext& context) {
+  std::lock_guard<std::mutex> lock(context.lock);
+  ++context.releases;
+  context.released.notify_all();
 }
 
 const PathStyle& nativePathStyle() {
@@ -144,6 +162,7 @@ std::uint32_t openFolder(FolderReader& reader, FolderHandle base, const std::u16
   ++context.inFlight;
   context.record.mostInFlight = std::max(context.record.mostInFlight, context.inFlight);
   if (script.waitsForCompany) waitForCompany(context, lock);
+  waitForRelease(context, lock, script);
   if (script.delay.count() > 0 || script.work.count() > 0) {
     lock.unlock();
     std::this_thread::sleep_for(script.delay);

@@ -1,11 +1,13 @@
 // A folder listing that reads a tree held in memory, linked in place of the platform's, so that the
-// scan's threads can be tested in-process: each folder's entries, failures and delays are
-// scripted, and the listing records what the scan asked of it.
+// scan's threads and the run can be tested in-process: each folder's entries, failures and delays
+// are scripted, a test can hold the scan at chosen folders until it releases them, and the
+// listing records what the scan asked of it.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,15 +23,22 @@ struct ScriptedFolder {
   std::chrono::microseconds work{0};   // spent on the processor in each opening
   bool waitsForCompany = false;        // its opening waits for others in flight (see below)
   bool replacedOnceListed = false;     // once read, another folder stands in its place
+  // Its opening waits until the test has released held folders this many times (0: it never
+  // waits), so that the test decides when the scan gets past it.
+  std::uint32_t heldUntilRelease = 0;
 };
 
 struct ScriptedTree {
   std::vector<ScriptedFolder> folders;  // the top first
   std::size_t handleBudget = 64;
   // An opening of a folder that waits for company waits until this many openings are in flight
-  // at once, or for `companyTimeout`.
+  // at once, or until every such folder's opening has begun, or for `companyTimeout`.
+  // Only a scan that never keeps so many in flight waits that long, and then once: the others
+  // give up waiting at once.
   std::size_t companyWanted = 0;
-  std::chrono::milliseconds companyTimeout{200};
+  std::chrono::milliseconds companyTimeout{10000};
+  // Told the name of each held folder whose opening begins to wait for its release.
+  std::function<void(const std::u16string&)> onHeld;
 };
 
 // Adds a folder under `parent` (or the top, for the first) and returns its index.
@@ -46,3 +55,6 @@ struct ListingRecord {
 
 ListingContextPtr makeScriptedListing(const ScriptedTree& tree);
 ListingRecord recordOf(ListingContext& context);
+
+// Releases the held folders once more: those held until this many releases go on.
+void releaseHeldFolders(ListingContext& context);

@@ -95,28 +95,6 @@ const UnprivilegedProgram& theUnprivilegedProgram() {
   return program;
 }
 
-long millisecondsNow() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
-}
-
-// A signal to send the program once, at a CLOCK_MONOTONIC millisecond, while the pipes are read,
-// noting how much of its report had reached its file by then.
-struct PlannedInterrupt {
-  long at = 0;  // 0: none
-  pid_t child = 0;
-  int signal = 0;
-  std::string outputPath;
-  long* outputBytes = nullptr;
-};
-
-void sendInterrupt(const PlannedInterrupt& interrupt) {
-  struct stat status;
-  if (stat(interrupt.outputPath.c_str(), &status) == 0) *interrupt.outputBytes = status.st_size;
-  kill(interrupt.child, interrupt.signal);
-}
-
 // Sets the width of the pseudo-terminal whose controlling side is `terminal`.
 bool setTerminalColumns(int terminal, int columns) {
   struct winsize size = {};
@@ -125,14 +103,46 @@ bool setTerminalColumns(int terminal, int columns) {
   return ioctl(terminal, TIOCSWINSZ, &size) == 0;
 }
 
-// Reads both pipes to their end. Standard output is closed early after `outputLimit` bytes when
-// that is 0 or more; false when `deadline` (a CLOCK_MONOTONIC second, 0 for none) passes first.
-// With `narrowTo` columns, `errFd` is a terminal narrowed at its first bytes; `narrowedAt` tells
-// how many it had received then.
-bool readAll(int outFd, int errFd, std::string& out, std::string& err, long outputLimit,
-             time_t deadline, PlannedInterrupt interrupt, int narrowTo, std::size_t& narrowedAt) {
-  struct pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-  int open = 2;
+// The program as the test sees it while it runs.
+struct RunningProgram {
+  pid_t child = 0;
+  int terminal = -1;  // the controlling side of its terminal, if it has one
+  int commands = -1;  // the commands channel, for a program run in-process
+  std::string outputPath;
+};
+
+void takeStep(const ProgramStep& step, const RunningProgram& program, ProgramResult& result) {
+  if (step.narrowTerminalTo > 0 && program.terminal >= 0 &&
+      setTerminalColumns(program.terminal, step.narrowTerminalTo)) {
+    result.errNarrowedAt = result.err.size();
+  }
+  if (step.signal != 0) {
+    struct stat status;
+    if (!program.outputPath.empty() && stat(program.outputPath.c_str(), &status) == 0) {
+      result.outputBytesWhenInterrupted = status.st_size;
+    }
+    kill(program.child, step.signal);
+  }
+  if (!step.tell.empty() && program.commands >= 0) {
+    std::string line = step.tell + "\n";
+    [[maybe_unused]] ssize_t written = write(program.commands, line.data(), line.size());
+  }
+}
+
+// How often the steps still to come are looked at while nothing arrives: a step may wait for a
+// file to grow, which no pipe announces.
+constexpr int kStepLookMilliseconds = 10;
+
+// Reads standard output, standard error and the events channel (where there is one) to their end,
+// taking the steps as their moments come. Standard output is closed early after `outputLimit`
+// bytes when that is 0 or more; false when `deadline` (a CLOCK_MONOTONIC second, 0 for none)
+// passes first.
+bool readAll(int outFd, int errFd, int eventsFd, ProgramResult& result, long outputLimit,
+             time_t deadline, const std::vector<ProgramStep>& steps,
+             const RunningProgram& program) {
+  struct pollfd fds[3] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}, {eventsFd, POLLIN, 0}};
+  std::string* into[3] = {&result.out, &result.err, &result.events};
+  int open = eventsFd >= 0 ? 3 : 2;
   char buffer[65536];
   auto closeOne = [&](int i) {
     close(fds[i].fd);
@@ -140,18 +150,17 @@ bool readAll(int outFd, int errFd, std::string& out, std::string& err, long outp
     --open;
   };
   if (outputLimit == 0) closeOne(0);
+  std::size_t nextStep = 0;
   while (open > 0) {
-    if (interrupt.at > 0 && millisecondsNow() >= interrupt.at) {
-      sendInterrupt(interrupt);
-      interrupt.at = 0;
+    while (nextStep < steps.size() && (!steps[nextStep].until || steps[nextStep].until(result))) {
+      takeStep(steps[nextStep++], program, result);
     }
-    int waitMs =
-        interrupt.at > 0 ? static_cast<int>(std::max(0L, interrupt.at - millisecondsNow())) : -1;
+    int waitMs = nextStep < steps.size() ? kStepLookMilliseconds : -1;
     if (deadline > 0) {
       timespec now;
       clock_gettime(CLOCK_MONOTONIC, &now);
       if (now.tv_sec >= deadline) {
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < 3; ++i) {
           if (fds[i].fd >= 0) closeOne(i);
         }
         return false;
@@ -159,23 +168,41 @@ bool readAll(int outFd, int errFd, std::string& out, std::string& err, long outp
       int untilDeadline = static_cast<int>(deadline - now.tv_sec) * 1000;
       waitMs = waitMs < 0 ? untilDeadline : std::min(waitMs, untilDeadline);
     }
-    if (poll(fds, 2, waitMs) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
+    if (poll(fds, 3, waitMs) < 0) continue;
+    for (int i = 0; i < 3; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
       if (got > 0) {
-        (i == 0 ? out : err).append(buffer, static_cast<std::size_t>(got));
-        if (i == 1 && narrowTo > 0 && narrowedAt == std::string::npos &&
-            setTerminalColumns(errFd, narrowTo)) {
-          narrowedAt = err.size();
+        into[i]->append(buffer, static_cast<std::size_t>(got));
+        if (i == 0 && outputLimit > 0 && static_cast<long>(result.out.size()) >= outputLimit) {
+          closeOne(0);
         }
-        if (i == 0 && outputLimit > 0 && static_cast<long>(out.size()) >= outputLimit) closeOne(0);
       } else {
         closeOne(i);
       }
     }
   }
   return true;
+}
+
+// The environment of the program: the test's entries first, since the first entry of a name is
+// the one programs see, then the defaults.
+std::vector<std::string> programEnvironment(const ProgramOptions& options) {
+  std::vector<std::string> environment = options.environment;
+  environment.insert(environment.end(), {"TZ=UTC", "LC_ALL=C", "PATH=/usr/bin:/bin"});
+  return environment;
+}
+
+// In the child: runs the program in-process with that environment, and ends with its status.
+[[noreturn]] void runInProcess(const std::vector<std::string>& arguments,
+                               const ProgramOptions& options, const ChildChannels& channels) {
+  std::vector<std::string> environment = programEnvironment(options);
+  for (auto entry = environment.rbegin(); entry != environment.rend(); ++entry) {
+    std::size_t equals = entry->find('=');
+    setenv(entry->substr(0, equals).c_str(), entry->substr(equals + 1).c_str(), 1);
+  }
+  tzset();
+  _exit(options.inProcess(arguments, channels));
 }
 
 // The controlling side of a new pseudo-terminal `columns` wide; -1 when none can be made.
@@ -206,8 +233,9 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
   if (dropPrivileges && unprivilegedRunUnavailable().empty()) {
     program = theUnprivilegedProgram().path;
   }
-  int outPipe[2], errPipe[2];
+  int outPipe[2], errPipe[2], commandPipe[2] = {-1, -1}, eventPipe[2] = {-1, -1};
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
+  if (options.inProcess && (pipe(commandPipe) != 0 || pipe(eventPipe) != 0)) return {};
   int terminal = options.terminalColumns > 0 ? openTerminal(options.terminalColumns) : -1;
   pid_t child = fork();
   if (child == 0) {
@@ -226,14 +254,12 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
       close(side);
       close(terminal);
     }
-    close(outPipe[0]);
-    close(outPipe[1]);
-    close(errPipe[0]);
-    close(errPipe[1]);
+    for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], commandPipe[1], eventPipe[0]}) {
+      if (fd >= 0) close(fd);
+    }
     if (dropPrivileges && !becomeNobody()) _exit(126);
-    // The first entry of a name is the one programs see, so the extra entries come first.
-    std::vector<std::string> environment = options.environment;
-    environment.insert(environment.end(), {"TZ=UTC", "LC_ALL=C", "PATH=/usr/bin:/bin"});
+    if (options.inProcess) runInProcess(arguments, options, {commandPipe[0], eventPipe[1]});
+    std::vector<std::string> environment = programEnvironment(options);
     std::vector<char*> envp;
     for (auto& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
@@ -255,29 +281,27 @@ ProgramResult runProgram(const std::vector<std::string>& arguments, const Progra
   }
   close(outPipe[1]);
   close(errPipe[1]);
+  for (int fd : {commandPipe[0], eventPipe[1]}) {
+    if (fd >= 0) close(fd);
+  }
   if (terminal >= 0) {
     close(errPipe[0]);
     errPipe[0] = terminal;
   }
   ProgramResult result;
-  PlannedInterrupt interrupt;
-  if (options.interruptAfterMilliseconds > 0) {
-    interrupt = {millisecondsNow() + options.interruptAfterMilliseconds, child,
-                 options.interruptSignal, options.standardOutputPath,
-                 &result.outputBytesWhenInterrupted};
-  }
   time_t deadline = 0;
   if (options.timeoutSeconds > 0) {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     deadline = now.tv_sec + options.timeoutSeconds;
   }
-  if (!readAll(outPipe[0], errPipe[0], result.out, result.err, options.closeOutputAfterBytes,
-               deadline, interrupt, terminal >= 0 ? options.narrowedTerminalColumns : 0,
-               result.errNarrowedAt)) {
+  RunningProgram running = {child, terminal, commandPipe[1], options.standardOutputPath};
+  if (!readAll(outPipe[0], errPipe[0], eventPipe[0], result, options.closeOutputAfterBytes,
+               deadline, options.steps, running)) {
     result.timedOut = true;
     kill(child, SIGKILL);
   }
+  if (commandPipe[1] >= 0) close(commandPipe[1]);
   int status = 0;
   waitpid(child, &status, 0);
   result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

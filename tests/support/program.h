@@ -1,6 +1,10 @@
-// Runs the built treemeter program as a user would, and captures what it prints.
+// Runs the built treemeter program as a user would, or the run in a child of the test process
+// over a scripted listing, and captures what it prints. A test can act on the program as it runs
+// (narrow its terminal, interrupt it, tell it to go on) at moments it chooses by what the program
+// has printed so far, never by the clock.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,11 +14,28 @@ struct ProgramResult {
   int exitStatus = -1;    // -1 when the program did not exit normally
   int signal = 0;         // the signal that ended the program, if one did
   bool timedOut = false;  // killed after ProgramOptions::timeoutSeconds
-  // The size of the file standard output went to when the interrupt was sent, or -1.
+  // What a program run in-process told the test on its events channel, line by line.
+  std::string events;
+  // The size of the file standard output went to when a signal was sent, or -1.
   long outputBytesWhenInterrupted = -1;
-  // How much of `err` the terminal had received when it narrowed (see
-  // ProgramOptions::narrowedTerminalColumns); npos when it did not.
+  // How much of `err` the terminal had received when it narrowed; npos when it did not.
   std::size_t errNarrowedAt = std::string::npos;
+};
+
+// The pipes between the test and a program run in-process in its child: the test writes lines to
+// `commands`, and reads what the child writes to `events`.
+struct ChildChannels {
+  int commands = -1;
+  int events = -1;
+};
+
+// Something the test does to the running program once `until` holds of what it has received so
+// far: each field that is set is done, in this order.
+struct ProgramStep {
+  std::function<bool(const ProgramResult& soFar)> until;
+  int narrowTerminalTo = 0;  // the terminal of standard error narrows to this many columns
+  int signal = 0;            // sent to the program
+  std::string tell;          // written to the commands channel
 };
 
 struct ProgramOptions {
@@ -27,6 +48,13 @@ struct ProgramOptions {
   bool unprivileged = false;
   // A shell command prefix such as "ulimit -n 64;" run before the program.
   std::string shellPrefix;
+  // When set, the child runs this instead of a program, with the arguments and the environment
+  // above, and ends with the status it returns.
+  std::function<int(const std::vector<std::string>& arguments, const ChildChannels& channels)>
+      inProcess;
+  // Done one after the other as the program runs; a step whose moment never comes leaves the run
+  // to its timeout.
+  std::vector<ProgramStep> steps;
   // The program to run and any words before its arguments (a launcher and the program it
   // launches); the built treemeter program when empty.
   std::vector<std::string> command;
@@ -38,17 +66,11 @@ struct ProgramOptions {
   long closeOutputAfterBytes = -1;
   // When more than 0, the program is killed if it runs longer than this.
   int timeoutSeconds = 0;
-  // When more than 0, `interruptSignal` is sent to the program this long after it started.
-  int interruptAfterMilliseconds = 0;
-  int interruptSignal = 2;  // SIGINT
   // When more than 0, standard error is a pseudo-terminal this many columns wide, and
   // ProgramResult::err holds what the terminal received; with `outputOnTerminal`, standard output
   // writes to the same terminal.
   int terminalColumns = 0;
   bool outputOnTerminal = false;
-  // When more than 0, that terminal narrows to this many columns as soon as it has received
-  // anything, as a window that the user narrows.
-  int narrowedTerminalColumns = 0;
 };
 
 // Runs the program with these arguments (program name not included).

@@ -1,0 +1,72 @@
+#include "support/scripted_run.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "app/run.h"
+#include "platform/interrupts.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::nanoseconds;
+using std::chrono::steady_clock;
+
+std::u16string wideOf(const std::string& bytes) {
+  return std::u16string(bytes.begin(), bytes.end());
+}
+
+std::string narrowOf(const std::u16string& text) {
+  return std::string(text.begin(), text.end());
+}
+
+// A line from `commands`; false at its end.
+bool readCommand(int commands, std::string& line) {
+  line.clear();
+  for (char byte; read(commands, &byte, 1) == 1;) {
+    if (byte == '\n') return true;
+    line += byte;
+  }
+  return false;
+}
+
+// Follows the test's commands until it closes the channel.
+void followCommands(int commands, ListingContext& listing, std::atomic<std::int64_t>& clock) {
+  for (std::string command; readCommand(commands, command);) {
+    if (command.rfind("advance ", 0) == 0) {
+      clock += nanoseconds(milliseconds(std::stoll(command.substr(8)))).count();
+    } else if (command == "release") {
+      releaseHeldFolders(listing);
+    } else if (command == "await-interrupt") {
+      while (interruptNoted() == 0) std::this_thread::sleep_for(milliseconds(1));
+    } else {
+      std::fprintf(stderr, "scripted run: unknown command \"%s\"\n", command.c_str());
+      _exit(123);
+    }
+  }
+}
+
+}  // namespace
+
+int runScriptedProgram(const ScriptedTree& script, std::size_t listers,
+                       const std::vector<std::string>& arguments, const ChildChannels& channels) {
+  ScriptedTree tree = script;
+  tree.onHeld = [events = channels.events](const std::u16string& name) {
+    std::string line = "held " + narrowOf(name) + "\n";
+    [[maybe_unused]] ssize_t written = write(events, line.data(), line.size());
+  };
+  ListingContextPtr listing = makeScriptedListing(tree);
+  std::atomic<std::int64_t> clock{0};
+  std::thread(followCommands, channels.commands, std::ref(*listing), std::ref(clock)).detach();
+  std::vector<std::u16string> words = {u"treemeter"};
+  for (const std::string& argument : arguments) words.push_back(wideOf(argument));
+  watchForInterrupts();
+  RunSources sources = {*listing, listers,
+                        [&clock] { return steady_clock::time_point(nanoseconds(clock.load())); }};
+  // Ends here, while the listing and the clock that the command thread uses still stand.
+  _exit(runTreemeter(words, sources));
+}
