@@ -1,5 +1,5 @@
-// The program with the number of folder reads in flight given first: `treemeter-workers N ...`
-// runs as `treemeter ...` with N in flight. For measuring, not for installing: the tool chooses
+// The program with the number of listers given first: `treemeter-workers N ...` runs as
+// `treemeter ...` with N folder listings in flight. For measuring, not for installing: the tool chooses
 // its own number.
 #include <cstdlib>
 
@@ -7,8 +7,8 @@
 
 int main(int argc, char** argv) {
   if (argc < 2 || std::atoi(argv[1]) < 1) return 2;
-  auto workers = static_cast<std::size_t>(std::atoi(argv[1]));
+  auto listers = static_cast<std::size_t>(std::atoi(argv[1]));
   // The count takes the place of the program's name.
   argv[1] = argv[0];
-  return runPosixProgram(argc - 1, argv + 1, workers);
+  return runPosixProgram(argc - 1, argv + 1, listers);
 }

@@ -3,5 +3,5 @@
 #include "scan/scan.h"
 
 int main(int argc, char** argv) {
-  return runPosixProgram(argc, argv, kScanChoosesWorkers);
+  return runPosixProgram(argc, argv, kScanChoosesListers);
 }

@@ -15,5 +15,5 @@ int wmain(int argc, wchar_t** argv) {
     arguments.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
   }
   ListingContextPtr listing = makeListingContext();
-  return runTreemeter(arguments, {*listing, kScanChoosesWorkers, std::chrono::steady_clock::now});
+  return runTreemeter(arguments, {*listing, kScanChoosesListers, std::chrono::steady_clock::now});
 }

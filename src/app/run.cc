@@ -18,7 +18,7 @@ namespace {
 constexpr int kReportLostStatus = 1;
 // How long the writer waits for report lines before it looks at the status line and for an
 // interrupt again.
-constexpr auto kLookInterval = std::chrono::milliseconds(20);
+constexpr auto kWriterLookInterval = std::chrono::milliseconds(20);
 // How often a report that goes to a file or a pipe is handed to the system at the least: a user
 // who interrupts a scan, or follows the file as it grows, has it no more than a second late.
 constexpr auto kHandOverInterval = std::chrono::seconds(1);
@@ -91,15 +91,17 @@ void reportLostOutput(std::uint32_t errorCode) {
   writeStandardError(line);
 }
 
-// Writes the lines the scan made known, with the status line out of their way; false once the
-// report can no longer be written.
-bool writeReportLines(ReportWriter& writer, const std::vector<ReportLine>& lines) {
+// Writes the lines the scan made known, each with its path formed from the one before, with the
+// status line out of their way; false once the report can no longer be written.
+bool writeReportLines(ReportWriter& writer, PathFormer& paths,
+                      const std::vector<ReportLine>& lines) {
   if (writer.status.sharesWithReport) eraseStatusLine(writer.status);
   for (const ReportLine& line : lines) {
+    const std::u16string& path = formPath(paths, line.folder);
     if (line.isError) {
-      printFolderError(writer, line.path, line.errorCode);
+      printFolderError(writer, path, line.errorCode);
     } else {
-      printReportRow(writer, toDisplayPath(line.path.c_str()),
+      printReportRow(writer, toDisplayPath(path.c_str()),
                      static_cast<std::uint64_t>(line.totals.totalBytes),
                      static_cast<std::uint64_t>(line.totals.bytesOnDisk), line.totals.entryCount,
                      line.totals.latestWrite);
@@ -114,21 +116,16 @@ bool writeReportLines(ReportWriter& writer, const std::vector<ReportLine>& lines
 
 // Draws the status line when it is due, from what the scan has counted.
 void showProgress(Scan& scan, StatusLine& status, std::chrono::steady_clock::time_point now) {
-  if (!statusLineDue(status, now)) return;
-  ScanCounts counts = countsSoFar(scan);
-  drawStatusLine(
-      status,
-      {counts.folders, counts.entries, counts.totalBytes, toDisplayPath(counts.waitingFor.c_str())},
-      now);
+  if (statusLineDue(status, now)) drawStatusLine(status, progressOf(scan), now);
 }
 
 // The run was interrupted: the scan stops, and the lines taken in the pass that saw the interrupt
 // and those its listed folders make known are written and handed to the system; the run ends as
 // the interrupt would have ended it.
-[[noreturn]] void endInterrupted(Scan& scan, ReportWriter& writer, std::vector<ReportLine>& lines,
-                                 int interrupt) {
+[[noreturn]] void endInterrupted(Scan& scan, ReportWriter& writer, PathFormer& paths,
+                                 std::vector<ReportLine>& lines, int interrupt) {
   stopScan(scan, lines);
-  writeReportLines(writer, lines);
+  writeReportLines(writer, paths, lines);
   flushOutput(writer.output);
   eraseStatusLine(writer.status);
   endAsInterrupted(interrupt);
@@ -137,10 +134,11 @@ void showProgress(Scan& scan, StatusLine& status, std::chrono::steady_clock::tim
 // Writes the report's lines as the scan makes them known; false once it can no longer be written.
 bool writeScanReport(Scan& scan, ReportWriter& writer, const RunSources& sources) {
   std::vector<ReportLine> lines;
+  PathFormer paths;
   auto handedOverAt = sources.now();
-  while (takeReportLines(scan, lines, kLookInterval)) {
-    if (int interrupt = interruptNoted()) endInterrupted(scan, writer, lines, interrupt);
-    if (!writeReportLines(writer, lines)) return false;
+  while (takeReportLines(scan, lines, kWriterLookInterval)) {
+    if (int interrupt = interruptNoted()) endInterrupted(scan, writer, paths, lines, interrupt);
+    if (!writeReportLines(writer, paths, lines)) return false;
     lines.clear();
     auto now = sources.now();
     if (now - handedOverAt >= kHandOverInterval) {

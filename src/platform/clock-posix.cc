@@ -1,7 +1,6 @@
 // The POSIX clock and calendar: clock_gettime, localtime_r, and the date and time formats of the
 // user's LC_TIME locale.
 #include <langinfo.h>
-#include <pthread.h>
 #include <time.h>
 
 #include "platform/clock.h"
@@ -135,17 +134,3 @@ int currentLocalYear() {
   struct tm fields;
   return localtime_r(&now, &fields) ? fields.tm_year + 1900 : 1970;
 }
-
-ThreadClock clockOfThisThread() {
-  clockid_t id;
-  if (pthread_getcpuclockid(pthread_self(), &id) != 0) return {};
-  return {static_cast<std::intptr_t>(id)};
-}
-
-std::chrono::nanoseconds processorTimeOf(ThreadClock clock) {
-  timespec used;
-  if (clock.id == -1 || clock_gettime(static_cast<clockid_t>(clock.id), &used) != 0) return {};
-  return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
-}
-
-void releaseThreadClock(ThreadClock) {}

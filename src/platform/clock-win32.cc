@@ -79,26 +79,3 @@ int currentLocalYear() {
   const std::tm* fields = std::localtime(&now);
   return fields ? fields->tm_year + 1900 : 1970;
 }
-
-ThreadClock clockOfThisThread() {
-  HANDLE thread;
-  if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread,
-                       THREAD_QUERY_LIMITED_INFORMATION, FALSE, 0)) {
-    return {};
-  }
-  return {reinterpret_cast<std::intptr_t>(thread)};
-}
-
-std::chrono::nanoseconds processorTimeOf(ThreadClock clock) {
-  FILETIME created, exited, kernel, user;
-  if (clock.id == -1 ||
-      !GetThreadTimes(reinterpret_cast<HANDLE>(clock.id), &created, &exited, &kernel, &user)) {
-    return {};
-  }
-  // FILETIME counts hundreds of nanoseconds.
-  return std::chrono::nanoseconds((toFileTime(kernel) + toFileTime(user)) * 100);
-}
-
-void releaseThreadClock(ThreadClock clock) {
-  if (clock.id != -1) CloseHandle(reinterpret_cast<HANDLE>(clock.id));
-}

@@ -3,7 +3,6 @@
 // clock-win32.cc); nothing here keeps state that changes.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -37,14 +36,3 @@ std::u16string timeOfDayText(const SystemTime& time);
 
 // The local calendar year of the current moment.
 int currentLocalYear();
-
-// The clock of the processor time that one thread has used, readable from any thread of the
-// process; released by the thread that took it.
-struct ThreadClock {
-  std::intptr_t id = -1;
-};
-
-ThreadClock clockOfThisThread();
-// The processor time the clock's thread has used so far; zero where it cannot be read.
-std::chrono::nanoseconds processorTimeOf(ThreadClock clock);
-void releaseThreadClock(ThreadClock clock);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "paths/paths.h"
 #include "platform/console.h"
 #include "report/format.h"
 #include "report/output.h"
@@ -84,7 +85,8 @@ std::u16string shortenedInTheMiddle(std::u16string_view text, std::size_t width)
 
 std::u16string statusLineText(const ScanProgress& progress, std::chrono::seconds elapsed,
                               std::size_t width) {
-  std::size_t folderRoom = std::min(kFolderRoom, progress.folder.size());
+  std::u16string folder = toDisplayPath(progress.waitingFor.c_str());
+  std::size_t folderRoom = std::min(kFolderRoom, folder.size());
   std::u16string text;
   for (Counts counts : {Counts::kAll, Counts::kWithoutEntries, Counts::kSizeAndTime}) {
     text.clear();
@@ -92,7 +94,7 @@ std::u16string statusLineText(const ScanProgress& progress, std::chrono::seconds
     if (text.size() + folderRoom <= width) break;
   }
   if (text.size() >= width) return text.substr(0, width);
-  appendShownPath(text, shortenedInTheMiddle(progress.folder, width - text.size()));
+  appendShownPath(text, shortenedInTheMiddle(folder, width - text.size()));
   return text;
 }
 

@@ -13,16 +13,11 @@
 #include <string>
 #include <string_view>
 
-// How far a scan has come.
-struct ScanProgress {
-  std::uint64_t folders = 0;  // listed so far
-  std::uint64_t entries = 0;  // in those folders' listings
-  std::int64_t totalBytes = 0;
-  std::u16string folder;  // the folder the report waits for, as the user sees it
-};
+#include "scan/totals.h"
 
 // The status line's text: the folders and entries counted, the bytes in the report's units, the
-// time since the scan began and the folder, shortened in the middle to fit in `width` units. Where
+// time since the scan began and the folder the report waits for, as the user sees it, shortened
+// in the middle to fit in `width` units. Where
 // the width is short, the counts give way before the folder does.
 std::u16string statusLineText(const ScanProgress& progress, std::chrono::seconds elapsed,
                               std::size_t width);

@@ -44,7 +44,7 @@ FolderNode* firstWaitingAfterCursor(FolderTree& tree, FolderNode*& parent) {
 
 // The subfolder of the innermost folder on the cursor's way that the report waits for, when it
 // waits to be handed out.
-FolderNode* folderTheReportWaitsFor(FolderTree& tree, FolderNode*& parent) {
+FolderNode* subfolderTheReportWaitsFor(FolderTree& tree, FolderNode*& parent) {
   const FolderTree::Level& inner = tree.cursor.back();
   if (inner.next >= inner.folder->subfolders.size() || inner.next != inner.folder->nextToList) {
     return nullptr;
@@ -62,10 +62,24 @@ void passSubfolder(FolderTree& tree) {
 
 }  // namespace
 
+FolderName::~FolderName() {
+  // Only the last holder of a name lets go of it, so one held here alone is safe to take apart.
+  std::shared_ptr<FolderName> above = std::move(parent);
+  while (above && above.use_count() == 1) above = std::move(above->parent);
+}
+
 FolderTree::FolderTree(const std::u16string& topPath, const ScanRules& scanRules,
                        std::size_t windowFolders)
-    : rules(scanRules), window(windowFolders), top(std::make_unique<FolderNode>()), path(topPath) {
-  top->name = topPath;
+    : rules(scanRules), window(windowFolders), top(std::make_unique<FolderNode>()) {
+  top->name = std::make_shared<FolderName>(FolderName{topPath, nullptr, 0});
+}
+
+std::unique_ptr<FolderNode> makeSubfolder(FolderNode& folder, std::u16string name) {
+  auto subfolder = std::make_unique<FolderNode>();
+  subfolder->parent = &folder;
+  subfolder->name = std::make_shared<FolderName>(
+      FolderName{std::move(name), folder.name, folder.name->depth + 1});
+  return subfolder;
 }
 
 FolderTree::~FolderTree() {
@@ -88,7 +102,7 @@ HandedOut handOutFolder(FolderTree& tree) {
   }
   if (tree.cursor.empty()) return {};
   FolderNode* parent = nullptr;
-  FolderNode* folder = folderTheReportWaitsFor(tree, parent);
+  FolderNode* folder = subfolderTheReportWaitsFor(tree, parent);
   if (!folder && tree.waiting > 0 && tree.handedOut - tree.cursor.size() < tree.window) {
     folder = firstWaitingAfterCursor(tree, parent);
   }
@@ -100,37 +114,40 @@ HandedOut handOutFolder(FolderTree& tree) {
   return {folder, parent};
 }
 
+bool reportWaitsFor(const FolderTree& tree, const FolderNode* folder) {
+  if (tree.cursor.empty()) return folder == tree.top.get();
+  const FolderTree::Level& inner = tree.cursor.back();
+  return inner.next < inner.folder->subfolders.size() &&
+         inner.folder->subfolders[inner.next].get() == folder;
+}
+
 ListingOutcome finishListing(FolderTree& tree, const HandedOut& listed, FolderState outcome) {
   FolderNode& folder = *listed.folder;
   folder.state = outcome;
+  if (&folder == tree.top.get()) tree.topListed = outcome == FolderState::Listed;
   if (outcome == FolderState::Listed) tree.waiting += folder.subfolders.size();
   ListingOutcome result;
   if (listed.parent) {
     result.lastOfParent = ++listed.parent->subfoldersListed == listed.parent->subfolders.size();
   }
-  if (tree.cursor.empty()) {
-    result.reportWaits = &folder == tree.top.get();
-  } else {
-    const FolderTree::Level& inner = tree.cursor.back();
-    result.reportWaits = inner.next < inner.folder->subfolders.size() &&
-                         inner.folder->subfolders[inner.next].get() == &folder;
-  }
+  result.reportWaits = reportWaitsFor(tree, &folder);
   return result;
 }
 
-bool collectReportLines(FolderTree& tree, std::vector<ReportLine>& lines) {
+bool collectReportLines(FolderTree& tree, std::vector<ReportLine>& lines, std::size_t room) {
   bool moved = false;
-  while (!tree.finished) {
+  // Each pass appends one line at the most.
+  while (!tree.finished && lines.size() < room) {
     if (tree.cursor.empty()) {
       FolderNode& top = *tree.top;
       if (!isDone(top.state)) return moved;
       moved = true;
       if (top.state == FolderState::Listed) {
-        tree.cursor.push_back({&top, 0, tree.path.size()});
+        tree.cursor.push_back({&top, 0});
         continue;
       }
       if (top.state == FolderState::Failed) {
-        lines.push_back({true, tree.path, FolderTotals(), top.errorCode});
+        lines.push_back({true, top.name, FolderTotals(), top.errorCode});
       }
       --tree.handedOut;
       tree.top.reset();
@@ -142,16 +159,14 @@ bool collectReportLines(FolderTree& tree, std::vector<ReportLine>& lines) {
       FolderNode& subfolder = *inner.folder->subfolders[inner.next];
       if (!isDone(subfolder.state)) return moved;
       moved = true;
-      appendPathName(tree.path, subfolder.name);
       if (subfolder.state == FolderState::Listed) {
-        tree.cursor.push_back({&subfolder, 0, tree.path.size()});
+        tree.cursor.push_back({&subfolder, 0});
         continue;
       }
       // A subfolder that cannot be listed adds nothing but its entry, already counted.
       if (subfolder.state == FolderState::Failed) {
-        lines.push_back({true, tree.path, FolderTotals(), subfolder.errorCode});
+        lines.push_back({true, subfolder.name, FolderTotals(), subfolder.errorCode});
       }
-      tree.path.resize(inner.pathLength);
       passSubfolder(tree);
       continue;
     }
@@ -159,7 +174,7 @@ bool collectReportLines(FolderTree& tree, std::vector<ReportLine>& lines) {
     moved = true;
     const FolderTotals totals = inner.folder->totals;
     if (qualifiesForRow(totals, static_cast<std::int32_t>(tree.cursor.size()), tree.rules)) {
-      lines.push_back({false, tree.path, totals, 0});
+      lines.push_back({false, inner.folder->name, totals, 0});
     }
     tree.cursor.pop_back();
     if (tree.cursor.empty()) {
@@ -170,19 +185,42 @@ bool collectReportLines(FolderTree& tree, std::vector<ReportLine>& lines) {
       return moved;
     }
     mergeTotals(tree.cursor.back().folder->totals, totals);
-    tree.path.resize(tree.cursor.back().pathLength);
     passSubfolder(tree);
   }
   return moved;
 }
 
-std::u16string pathTheReportWaitsFor(const FolderTree& tree) {
-  std::u16string path = tree.path;
-  if (!tree.cursor.empty()) {
-    const FolderTree::Level& inner = tree.cursor.back();
-    if (inner.next < inner.folder->subfolders.size()) {
-      appendPathName(path, inner.folder->subfolders[inner.next]->name);
-    }
+FolderNamePtr folderTheReportWaitsFor(const FolderTree& tree) {
+  if (tree.finished) return nullptr;
+  if (tree.cursor.empty()) return tree.top->name;
+  const FolderTree::Level& inner = tree.cursor.back();
+  if (inner.next < inner.folder->subfolders.size()) {
+    return inner.folder->subfolders[inner.next]->name;
   }
-  return path;
+  return inner.folder->name;
+}
+
+const std::u16string& formPath(PathFormer& former, const FolderNamePtr& folder) {
+  // The names from `folder` up to the first one the path already holds.
+  std::vector<const FolderNamePtr*> below;
+  const FolderNamePtr* name = &folder;
+  while (*name && ((*name)->depth >= former.way.size() || former.way[(*name)->depth] != *name)) {
+    below.push_back(name);
+    name = &(*name)->parent;
+  }
+  std::size_t kept = *name ? (*name)->depth + 1 : 0;
+  former.way.resize(kept);
+  former.lengths.resize(kept);
+  former.path.resize(kept > 0 ? former.lengths.back() : 0);
+  for (auto step = below.rbegin(); step != below.rend(); ++step) {
+    const FolderNamePtr& next = **step;
+    if (next->parent) {
+      appendPathName(former.path, next->name);
+    } else {
+      former.path = next->name;
+    }
+    former.way.push_back(next);
+    former.lengths.push_back(former.path.size());
+  }
+  return former.path;
 }

@@ -4,34 +4,30 @@
 
 namespace {
 
-// Listers that run most of their listing time leave nothing for more listers to do but take turns:
-// the count halves back towards one per processor.
-constexpr double kWaitingShareForFewer = 0.25;
-// Processors this busy are the limit themselves: the count does not step up.
-constexpr double kBusyProcessorsForNoMore = 0.9;
-// Listers that wait on the storage this much of their listing time may gain from more in flight:
-// the count doubles, and the next decision judges whether that paid.
-constexpr double kWaitingShareForMore = 0.3;
-// Listers that wait this much are far from keeping the storage busy (a file server): the first
-// steps up are quick ones, four times where that stays within bounds, taken one after the other
-// without being judged, and even while some listers wait for a folder to list (the first folders
-// are few and large), up to this many listers a processor and at most kQuickStepsUpTo. A scan of a
-// file server is short, and a slow start would cost much of it; listers that wait cost little.
-constexpr double kWaitingShareForQuickSteps = 0.9;
-constexpr std::size_t kQuickStepsUpToPerProcessor = 32;
-constexpr std::size_t kQuickStepsUpTo = 64;
-// A step up pays when the listers list at least this much faster after it.
-constexpr double kGainThatPays = 1.15;
-// After a step up that did not pay, the count stays for this many decisions before it steps up
+// A span ends once it has lasted this long and holds this many listings for each listing allowed
+// in flight (and this many at the least), so that each lister is judged over a few listings and
+// a warm cache over thousands of them, whose times vary too much one by one to tell anything; or,
+// for a storage so slow that listings take long, after a longer while with a few listings.
+constexpr std::chrono::milliseconds kShortestSpan(20);
+constexpr std::uint64_t kListingsPerListerInSpan = 2;
+constexpr std::uint64_t kLeastListingsInSpan = 8;
+constexpr std::chrono::milliseconds kLongSpan(250);
+constexpr std::uint64_t kLeastListingsInLongSpan = 4;
+// Listings that take up to this many times their shortest time lately, on the mean, leave room
+// for more in flight; longer ones wait in the storage's queue.
+constexpr double kUnloadedSlowdown = 1.5;
+// Listings that take this many times their shortest time lately wait in a queue: fewer in flight
+// may be served as fast, and a step down is tried.
+constexpr double kCongestedSlowdown = 2.0;
+// A step up pays when the rate rises at least this much after it; a step down when the rate falls
+// by no more than this.
+constexpr double kGainThatPays = 1.1;
+// The shortest times are forgotten this much a decision, so that a scan moving on to folders that
+// cost more, or a storage that others load, is not held to the times of the first listings.
+constexpr double kForgetting = 0.02;
+// After a step that did not pay, the count stays for this many decisions before it steps that way
 // again: the storage that did not reward it is likely not to for a while.
-constexpr std::size_t kDecisionsToHold = 5;
-// Looks are summed until they span this long for a large step, and this long, and this many mean
-// listings, for any other decision: folders differ so much that a rate over less says little.
-constexpr std::chrono::milliseconds kQuickSpan(20);
-constexpr std::chrono::milliseconds kJudgedSpan(100);
-constexpr int kListingsPerJudgedSpan = 3;
-// Listers that spent less of a span listing than this share of it say nothing reliable about it.
-constexpr double kLeastListingShare = 0.5;
+constexpr std::size_t kDecisionsToHold = 8;
 // Whatever the storage, a scan keeps no more listers than this (each holds a thread and a buffer).
 constexpr std::size_t kMostListers = 256;
 
@@ -39,101 +35,101 @@ double seconds(std::chrono::nanoseconds duration) {
   return std::chrono::duration<double>(duration).count();
 }
 
-void add(ListingPeriod& into, const ListingPeriod& period) {
-  into.elapsed += period.elapsed;
-  into.listing += period.listing;
-  into.onProcessor += period.onProcessor;
-  into.folders += period.folders;
-  into.entries += period.entries;
+std::size_t sizeOf(std::uint64_t entries) {
+  std::size_t size = 0;
+  for (; entries > 0 && size + 1 < kListingSizes; entries >>= 1) ++size;
+  return size;
 }
 
-// What a span says of the listers.
-struct SpanShares {
-  bool reliable = false;
-  double waiting = 0;         // of their listing time, off the processors
-  double busyProcessors = 0;  // of the processors' time, used by them
-  double rate = 0;            // entries listed per second
-  bool allBusy = false;       // every lister allowed was listing, nearly all the time
+bool spanEnds(const ListerCount& count, const ListingSpan& span) {
+  std::uint64_t enough =
+      std::max<std::uint64_t>(kLeastListingsInSpan, kListingsPerListerInSpan * count.limit);
+  return (span.elapsed >= kShortestSpan && span.listings >= enough) ||
+         (span.elapsed >= kLongSpan && span.listings >= kLeastListingsInLongSpan);
+}
+
+// What a span says of the storage.
+struct SpanMeasure {
+  double slowdown = 0;  // the listings' mean time as a multiple of their shortest
+  double rate = 0;      // work done per second
 };
 
-SpanShares sharesOf(const ListerCount& count, const ListingPeriod& span) {
-  SpanShares shares;
-  double elapsed = seconds(span.elapsed);
-  double listing = seconds(span.listing);
-  double onProcessor = seconds(span.onProcessor);
-  shares.reliable = listing >= kLeastListingShare * elapsed;
-  if (!shares.reliable) return shares;
-  shares.waiting = 1 - std::min(1.0, onProcessor / listing);
-  shares.busyProcessors = onProcessor / (elapsed * static_cast<double>(count.processors));
-  shares.rate = static_cast<double>(span.entries) / elapsed;
-  shares.allBusy = listing >= 0.8 * elapsed * static_cast<double>(count.limit);
-  return shares;
+SpanMeasure measure(const ListingSpan& span) {
+  SpanMeasure measured;
+  measured.slowdown = span.slowdown / static_cast<double>(span.listings);
+  measured.rate = span.work / std::max(seconds(span.elapsed), 1e-9);
+  return measured;
 }
 
-bool judgedSpanEnds(const ListingPeriod& span) {
-  auto meanListing =
-      span.listing / static_cast<std::int64_t>(std::max<std::uint64_t>(span.folders, 1));
-  return span.elapsed >= kJudgedSpan && span.elapsed >= kListingsPerJudgedSpan * meanListing;
+void step(ListerCount& count, const SpanMeasure& measured, ListerCount::Step way) {
+  count.stepped = way;
+  count.limitBeforeStep = count.limit;
+  count.rateBeforeStep = measured.rate;
+  count.limit = way == ListerCount::Step::kUp ? std::min(count.most, count.limit * 2)
+                                              : std::max(count.least, count.limit / 2);
 }
 
-void stepUp(ListerCount& count, const SpanShares& shares, std::size_t times, bool judged) {
-  count.grew = judged;
-  count.limitBeforeGrowth = count.limit;
-  count.rateBeforeGrowth = shares.rate;
-  count.limit = std::min(count.most, count.limit * times);
+// Whether the last step paid; a step that did not is taken back, and that way is held a while.
+bool stepPaid(ListerCount& count, const SpanMeasure& measured) {
+  ListerCount::Step last = count.stepped;
+  count.stepped = ListerCount::Step::kNone;
+  bool paid = last == ListerCount::Step::kUp
+                  ? measured.rate >= kGainThatPays * count.rateBeforeStep
+                  : measured.rate * kGainThatPays >= count.rateBeforeStep;
+  if (!paid) {
+    count.limit = count.limitBeforeStep;
+    (last == ListerCount::Step::kUp ? count.holdUp : count.holdDown) = kDecisionsToHold;
+  }
+  return paid;
 }
 
-// Decides on the span summed so far; false to go on summing it.
-bool decide(ListerCount& count, const ListingPeriod& span) {
-  SpanShares shares = sharesOf(count, span);
-  bool processorsSpare = shares.busyProcessors < kBusyProcessorsForNoMore;
-  std::size_t quickStepsUpTo =
-      std::min({kQuickStepsUpTo, kQuickStepsUpToPerProcessor * count.processors, count.most});
-  if (shares.reliable && !count.grew && shares.waiting > kWaitingShareForQuickSteps &&
-      processorsSpare && count.limit < quickStepsUpTo) {
-    stepUp(count, shares, count.limit * 4 <= quickStepsUpTo ? 4 : 2, false);
-    count.limit = std::min(count.limit, quickStepsUpTo);
-    return true;
+void decide(ListerCount& count, const ListingSpan& span) {
+  SpanMeasure measured = measure(span);
+  for (double& shortest : count.shortest) shortest *= 1 + kForgetting;
+  if (count.holdUp > 0) --count.holdUp;
+  if (count.holdDown > 0) --count.holdDown;
+  if (count.stepped != ListerCount::Step::kNone && !stepPaid(count, measured)) return;
+  if (measured.slowdown >= kCongestedSlowdown) {
+    if (count.holdDown == 0 && count.limit > count.least) {
+      step(count, measured, ListerCount::Step::kDown);
+    }
+  } else if (measured.slowdown <= kUnloadedSlowdown) {
+    if (count.holdUp == 0 && count.limit < count.most)
+      step(count, measured, ListerCount::Step::kUp);
   }
-  if (!judgedSpanEnds(span)) return false;
-  if (!shares.reliable) return true;
-  if (count.holdDecisions > 0) --count.holdDecisions;
-  if (shares.waiting < kWaitingShareForFewer) {
-    count.limit = std::max(count.processors, count.limit / 2);
-    count.grew = false;
-    count.holdDecisions = 0;
-    return true;
-  }
-  if (count.grew && shares.rate < kGainThatPays * count.rateBeforeGrowth) {
-    // The last step did not pay: halfway back, and stay there a while.
-    count.limit = std::max(count.limitBeforeGrowth, count.limit / 2);
-    count.grew = false;
-    count.holdDecisions = kDecisionsToHold;
-    return true;
-  }
-  count.grew = false;
-  if (shares.waiting > kWaitingShareForMore && shares.allBusy && processorsSpare &&
-      count.holdDecisions == 0 && count.limit < count.most) {
-    stepUp(count, shares, 2, true);
-  }
-  return true;
 }
 
 }  // namespace
 
-ListerCount countListers(std::size_t workers, std::size_t processors, std::size_t mostReaders) {
+ListerCount countListers(std::size_t listers, std::size_t processors, std::size_t mostAtOnce) {
   ListerCount count;
-  count.chooses = workers == 0;
-  count.processors = std::max<std::size_t>(processors, 1);
-  count.most = std::max<std::size_t>(
-      std::min(count.chooses ? std::max(kMostListers, count.processors) : workers, mostReaders), 1);
-  count.limit = count.chooses ? std::min(count.processors, count.most) : count.most;
+  count.chooses = listers == 0;
+  std::size_t most = count.chooses ? std::max(kMostListers, processors) : listers;
+  count.most = std::max<std::size_t>(std::min(most, mostAtOnce), 1);
+  count.least = std::min(std::max<std::size_t>(processors, 1), count.most);
+  count.limit = count.chooses ? count.least : count.most;
   return count;
 }
 
-void adjustListerCount(ListerCount& count, const ListingPeriod& period) {
+void countListing(ListerCount& count, std::chrono::nanoseconds elapsed,
+                  std::chrono::nanoseconds took, std::uint64_t entries) {
   if (!count.chooses) return;
-  add(count.pending, period);
-  if (count.pending.elapsed < kQuickSpan || !decide(count, count.pending)) return;
-  count.pending = ListingPeriod();
+  std::size_t size = sizeOf(entries);
+  double& shortest = count.shortest[size];
+  double listing = std::max(seconds(took), 1e-9);
+  // The first listing of its size sets its times, and tells nothing of the load: taken at a load
+  // where listings wait, its time would count as work the storage did.
+  if (shortest == 0) {
+    shortest = count.work[size] = listing;
+    return;
+  }
+  shortest = std::min(shortest, listing);
+  ListingSpan& span = count.pending;
+  span.elapsed += elapsed;
+  ++span.listings;
+  span.slowdown += listing / shortest;
+  span.work += count.work[size];
+  if (!spanEnds(count, span)) return;
+  decide(count, span);
+  span = ListingSpan();
 }

@@ -1,45 +1,60 @@
 // How many folders a scan lists at once. Given a number, that many. Choosing for itself, the scan
-// starts at one lister per processor and follows what the listers themselves wait for: while they
-// spend most of their listing time off the processors (waiting on a disk or a file server) and the
-// processors are not the limit, more listings in flight keep the storage busier, so the count
-// grows for as long as each step still lists faster; while they mostly run, more listers would
-// only take turns on the processors, so it halves back towards one per processor. Pure functions
-// over values: the scan measures, this decides.
+// judges by how long listings take, as a congestion window is judged by round trips: a storage
+// that is not yet busy answers more listings at once in about the time it answers one, so that
+// the rate rises with each step; once its queue is full, listings only wait longer in it and the
+// rate stays. Each listing is compared with the shortest time seen lately for a listing of its
+// size, so that folders large and small compare; the rate is the work done per second, each
+// listing counted at the time the first of its size took. The count starts at one listing per
+// processor and doubles while listings keep close to their shortest times and the rate rises with
+// the step; it halves while listings take far longer than their shortest times (a queue fills), as
+// long as the rate keeps up. A step that does not pay is taken back. Every step is judged, over
+// spans of a few listings per lister. Pure functions over values: the scan measures, this decides.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 
-// What the listers did between two looks.
-struct ListingPeriod {
+// The listings that ended since the last decision.
+struct ListingSpan {
   std::chrono::nanoseconds elapsed{0};
-  // Summed over the listers: the time they spent listing, not waiting for a folder to list.
-  std::chrono::nanoseconds listing{0};
-  // Summed over the listers: the processor time they used.
-  std::chrono::nanoseconds onProcessor{0};
-  std::uint64_t folders = 0;  // listed in the period
-  std::uint64_t entries = 0;  // in those folders
+  std::uint64_t listings = 0;
+  // Summed over those listings: each one's time as a multiple of the shortest time lately of a
+  // listing of its size, and the work it stands for.
+  double slowdown = 0;
+  double work = 0;
 };
+
+// Listings are told apart by size: 0 entries, 1, 2 to 3, 4 to 7, and so on.
+constexpr std::size_t kListingSizes = 24;
 
 struct ListerCount {
   bool chooses = false;
-  std::size_t processors = 1;
+  std::size_t least = 1;  // never fewer than this
   std::size_t most = 1;   // never more than this
   std::size_t limit = 1;  // listings in flight allowed now
-  // The looks since the last decision, summed until they span a few listings.
-  ListingPeriod pending;
-  // The last step up, so that the next decision can tell whether it paid.
-  bool grew = false;
-  std::size_t limitBeforeGrowth = 0;
-  double rateBeforeGrowth = 0;  // entries per second
-  // Decisions left before another step up is tried, after one that did not pay.
-  std::size_t holdDecisions = 0;
+  ListingSpan pending;
+  // For each size of listing, the shortest time it took lately, in seconds (0: none seen): the
+  // storage's time for it unloaded; and the time the first one took, the work a listing of that
+  // size stands for in the rate, fixed so that rates compare across the whole scan.
+  double shortest[kListingSizes] = {};
+  double work[kListingSizes] = {};
+  // The last step, so that the next decision can tell whether it paid: a step up pays when the
+  // rate rises with it, a step down when the rate keeps up without the listings it let go.
+  enum class Step : std::uint8_t { kNone, kUp, kDown };
+  Step stepped = Step::kNone;
+  std::size_t limitBeforeStep = 0;
+  double rateBeforeStep = 0;  // work per second
+  // Decisions left before another step is tried the same way, after one that did not pay.
+  std::size_t holdUp = 0;
+  std::size_t holdDown = 0;
 };
 
-// With `workers` 0 the scan chooses; `mostReaders` is what the scan's handles allow at once.
-ListerCount countListers(std::size_t workers, std::size_t processors, std::size_t mostReaders);
+// With `listers` 0 the scan chooses, from one per processor up to `mostAtOnce` (what the scan's
+// handles allow at once).
+ListerCount countListers(std::size_t listers, std::size_t processors, std::size_t mostAtOnce);
 
-// Takes in what the listers did since the last look, and decides the limit once the looks span
-// long enough to tell.
-void adjustListerCount(ListerCount& count, const ListingPeriod& period);
+// Takes in a listing of `entries` that took `took` and ended `elapsed` after the one before, and
+// decides the limit once the listings span long enough to tell.
+void countListing(ListerCount& count, std::chrono::nanoseconds elapsed,
+                  std::chrono::nanoseconds took, std::uint64_t entries);

@@ -23,7 +23,7 @@ bool keepsFolders(const OpenFolders& open) {
   return open.budget > 0;
 }
 
-std::size_t mostConcurrentReaders(const OpenFolders& open) {
+std::size_t mostListingsAtOnce(const OpenFolders& open) {
   if (!keepsFolders(open)) return static_cast<std::size_t>(-1);
   return open.budget >= 8 ? open.budget / 4 : 1;
 }

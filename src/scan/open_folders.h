@@ -1,11 +1,11 @@
 // The folders a scan holds open, so that their subfolders are opened relative to them: a cache of
-// FolderHandles within a budget. The scan owns one and guards it with its lock; nothing here makes
-// a system call, and handles given up wait in `toClose` for a lister to close them without the
-// lock.
+// FolderHandles within a budget. The scan's coordinator owns one; nothing here makes a system
+// call, and handles given up wait in `toClose` until a lister closes them along with its next job,
+// or the scan's end does.
 //
 // Invariants:
-// - `held` counts every handle the scan holds: the kept ones, and those reserved for folders being
-//   opened or read. A reservation past the budget happens only when every reader waits for one.
+// - `held` counts every handle the scan holds: the kept ones, and those reserved for jobs out. A
+//   reservation past the budget happens only when no job is out that would release one.
 // - A kept folder is in `idle` exactly while nobody uses its handle, least recently used first;
 //   only an idle handle is given up.
 // - A kept folder goes once all its subfolders are done and nobody uses it.
@@ -38,10 +38,10 @@ struct OpenFolders {
 // Whether folders are kept at all: where they are not, each is opened by its whole path.
 bool keepsFolders(const OpenFolders& open);
 
-// How many folders can be read at once within the budget: each reader holds the folder it reads,
-// uses the one it was opened from, and where that was given up, holds its parent opened again and
-// for a while one more on a long way down.
-std::size_t mostConcurrentReaders(const OpenFolders& open);
+// How many listings can be out at once within the budget: each holds the folder it reads, uses the
+// one it was opened from, and where that was given up, holds its parent opened again and for a
+// while one more on a long way down.
+std::size_t mostListingsAtOnce(const OpenFolders& open);
 
 bool isKept(const OpenFolders& open, const FolderNode* folder);
 

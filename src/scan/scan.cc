@@ -1,247 +1,349 @@
-// The threads of a scan: listers take folders from the tree, list them and record what they
-// found; whichever finishes the folder the report waits for moves the report on. The thread that
-// takes the lines moves it on too whenever it takes some, and decides how many listers there are.
-// With one lister, that thread is the lister: the scan of one folder at a time.
-#include <algorithm>
-#include <system_error>
+// The threads of a scan, and what passes between them.
+//
+// Who owns what:
+// - The coordinator, a thread of its own, owns all the traversal state (Coordinator: the tree, the
+//   report's cursor and window, the open folders, the count). No other thread reads or writes it
+//   while the coordinator runs; the thread that ends the scan takes it over once it has joined it.
+// - Listers, as many threads as the count has allowed so far, take jobs, make the system's calls
+//   on what the job says, and hand back what they found. Each owns its FolderReader and scratch.
+// - The taker, whichever thread calls takeReportLines, takes the report's lines and writes them.
+// - They meet only in the Exchange, under its one lock: the jobs queued for listers, the results
+//   queued for the coordinator, the lines queued for the taker, and the progress the taker may
+//   read. Nothing else is shared.
+//
+// Waits, each on a condition variable of its own:
+// - a lister waits until a job is queued and fewer than the limit are being listed, or the scan
+//   stops;
+// - the coordinator waits until results are worth taking in (listers are about to run out of
+//   jobs, the report waits for one, or none is left out), the taker makes room for lines it could
+//   not pass on, or the scan stops;
+// - the taker waits until enough lines are ready to be worth waking for, the scan is done, or the
+//   time it gave is up; stopScan waits until the coordinator is done.
+#include "scan/scan.h"
 
-#include "scan/scan_state.h"
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "scan/coordinator.h"
+#include "scan/lister.h"
 
 namespace {
+
+using ExchangeLock = std::unique_lock<std::mutex>;
 
 // Folders handed out ahead of the report: enough for the listers not to wait for the report while
 // a large folder holds it up, and a bound on memory whatever the tree.
 constexpr std::size_t kWindowFolders = 2048;
-// Lines ready and not yet taken beyond which the report stops moving on: a slow taker holds the
-// scan back instead of letting lines pile up.
-constexpr std::size_t kMostReadyLines = 4096;
+// Lines ready and not yet taken, in bytes, beyond which the report stops moving on: a slow taker
+// holds the scan back instead of letting lines pile up. A line holds no path, so that its size is
+// fixed whatever the depth.
+constexpr std::size_t kMostReadyLineBytes = 256 * 1024;
+constexpr std::size_t kMostReadyLines = kMostReadyLineBytes / sizeof(ReportLine);
 // Lines worth waking the taker for before it looks again by itself: waking it for every line or
-// two would cost the listers a sixth of their time in a report with a row for every folder.
+// two would cost more than the lines.
 constexpr std::size_t kLinesWorthWaking = 256;
-// How often the lister count is looked at.
-constexpr auto kLookInterval = std::chrono::milliseconds(20);
+// Results worth waking the coordinator for, at the least, while listers have jobs left.
+constexpr std::size_t kResultsWorthWaking = 8;
 
-bool onlyLister(const Scan& scan) {
-  return scan.count.most == 1;
+}  // namespace
+
+struct Exchange {
+  std::mutex lock;
+  std::condition_variable jobQueued;         // listers wait here
+  std::condition_variable coordinatorWakes;  // the coordinator waits here
+  std::condition_variable linesReady;        // the taker waits here
+
+  std::deque<ListingJob> jobs;
+  std::vector<ListingResult> results;
+  std::vector<ReportLine> lines;
+  std::size_t listing = 0;  // jobs being run by listers
+  std::size_t limit = 1;    // jobs that may be run at once
+  bool coordinatorWaits = false;
+  bool coordinatorWantsRoom = false;  // it holds lines back for want of room
+  bool stopping = false;
+  bool done = false;  // the coordinator has passed on every line it will: finished or stopped
+  ScanProgress progress;
+  FolderNamePtr waitingFor;
+  FolderTotals topTotals;
+  bool topListed = false;
+};
+
+struct ListerThread {
+  explicit ListerThread(ListingContext& listing) : reader(makeFolderReader(listing)) {}
+  FolderReaderPtr reader;
+  ListerScratch scratch;
+  std::thread thread;
+};
+
+struct Scan {
+  Scan(const ScanRules& scanRules, const std::u16string& path, ListingContext& listingContext,
+       std::size_t listers)
+      : rules(scanRules),
+        listing(listingContext),
+        coordinator(rules, path, kWindowFolders,
+                    {folderHandleBudget(listingContext), longestPathOpenedAtOnce(listingContext),
+                     loopErrorCode(), replacedFolderErrorCode()},
+                    listers, std::max(1u, std::thread::hardware_concurrency())) {}
+
+  const ScanRules rules;
+  ListingContext& listing;
+  Exchange exchange;
+  Coordinator coordinator;  // the coordinator thread's
+  std::thread coordinatorThread;
+  // Started by the coordinator thread, joined at the end once it has ended.
+  std::vector<std::unique_ptr<ListerThread>> listers;
+};
+
+namespace {
+
+// Whether the coordinator is to be woken for the results queued: once there are a good many, or a
+// lister has no job left to take. Otherwise it takes them in later, many at once: waking it for
+// each would cost two switches of a processor a folder.
+bool resultsWorthWaking(const Exchange& exchange, bool listerIdles) {
+  std::size_t many = std::max(kResultsWorthWaking, exchange.limit / 4);
+  return exchange.coordinatorWaits && (listerIdles || exchange.results.size() >= many);
 }
 
-// Wakes as many idle listers as there are folders that could be handed out to them now, but for
-// `leftToCaller` that the calling lister takes itself: a lister woken for nothing costs two
-// switches of a processor, as much as listing a small folder. The lock is held.
-void wakeListers(Scan& scan, std::size_t leftToCaller) {
-  std::size_t room = scan.count.limit > scan.beingListed ? scan.count.limit - scan.beingListed : 0;
-  std::size_t forOthers = std::min(room, scan.tree.waiting);
-  forOthers = forOthers > leftToCaller ? forOthers - leftToCaller : 0;
-  for (std::size_t i = 0; i < std::min(forOthers, scan.idleListers); ++i) {
-    scan.workToHandOut.notify_one();
+// The next job for a lister, when one may be listed now; the lock is held.
+bool takeJob(Exchange& exchange, ListingJob& job) {
+  if (exchange.stopping || exchange.jobs.empty() || exchange.listing >= exchange.limit) {
+    return false;
   }
-}
-
-// Moves the report on as far as the listed folders let it, while the taker keeps up, and says
-// whether it moved: folders passed leave the window, so that more may be handed out. The taker is
-// woken when the report is complete or a good number of lines wait for it; otherwise it finds them
-// when it next looks.
-bool moveReport(Scan& scan) {
-  if (scan.ready.size() >= kMostReadyLines) return false;
-  if (!collectReportLines(scan.tree, scan.ready)) return false;
-  if (scan.ready.size() >= kLinesWorthWaking || scan.tree.finished) scan.linesReady.notify_one();
+  job = std::move(exchange.jobs.front());
+  exchange.jobs.pop_front();
+  ++exchange.listing;
   return true;
 }
 
-// The next folder to list, when one may be listed now; the lock is held.
-HandedOut takeFolder(Scan& scan) {
-  if (scan.stopping || scan.beingListed >= scan.count.limit) return {};
-  HandedOut job = handOutFolder(scan.tree);
-  if (job.folder) ++scan.beingListed;
-  return job;
-}
-
-// Lists a folder handed out and records its outcome; the lock is held on entry and on return.
-void listHandedOut(Scan& scan, ScanLock& lock, Lister& lister, const HandedOut& job) {
-  FolderState outcome = listFolder(scan, lock, lister, *job.folder);
-  --scan.beingListed;
-  ++scan.listed;
-  ++scan.foldersSinceLook;
-  scan.entriesSinceLook += job.folder->totals.entryCount;
-  mergeTotals(scan.counted, job.folder->totals);
-  ListingOutcome finished = finishListing(scan.tree, job, outcome);
-  if (finished.lastOfParent && doneWithSubfolders(scan.open, job.parent)) noteHandleReleased(scan);
-  if (finished.reportWaits) moveReport(scan);
-  // This lister takes the next folder itself.
-  wakeListers(scan, 1);
-}
-
-void startIdle(Scan& scan, Lister& lister) {
-  ++scan.idleListers;
-  lister.idle = true;
-  lister.idleSince = SteadyClock::now();
-}
-
-void endIdle(Scan& scan, Lister& lister) {
-  --scan.idleListers;
-  lister.idle = false;
-  lister.idleSinceLook += SteadyClock::now() - std::max(lister.idleSince, scan.lookedAt);
-}
-
-// A helper thread: lists folders as they are handed out, until the scan ends.
-void runLister(Scan& scan, Lister& lister) {
-  ScanLock lock(scan.lock, std::defer_lock);
-  takeScanLock(lock);
-  lister.clock = clockOfThisThread();
-  lister.processorAtLook = processorTimeOf(lister.clock);
-  while (!scan.stopping && !scan.tree.finished) {
-    if (HandedOut job = takeFolder(scan); job.folder) {
-      listHandedOut(scan, lock, lister, job);
-      continue;
-    }
-    startIdle(scan, lister);
-    scan.workToHandOut.wait(lock);
-    endIdle(scan, lister);
+void runLister(Scan& scan, ListerThread& self) {
+  Exchange& exchange = scan.exchange;
+  ExchangeLock lock(exchange.lock);
+  ListingJob job;
+  for (;;) {
+    exchange.jobQueued.wait(lock, [&] { return exchange.stopping || takeJob(exchange, job); });
+    if (exchange.stopping) return;
+    // Lists job after job while there are any, handing each result back as it takes the next.
+    do {
+      lock.unlock();
+      ListingResult result;
+      runListingJob(scan.listing, *self.reader, scan.rules, job, self.scratch, result);
+      lock.lock();
+      --exchange.listing;
+      exchange.results.push_back(std::move(result));
+      bool more = takeJob(exchange, job);
+      if (resultsWorthWaking(exchange, !more)) exchange.coordinatorWakes.notify_one();
+      if (!more) break;
+    } while (true);
   }
-  releaseThreadClock(lister.clock);
-  lister.clock = ThreadClock();
 }
 
-// What the helpers did since the last look, as the lister count reads it; the lock is held.
-ListingPeriod measurePeriod(Scan& scan, SteadyClock::time_point now) {
-  ListingPeriod period;
-  period.elapsed = now - scan.lookedAt;
-  period.folders = scan.foldersSinceLook;
-  period.entries = scan.entriesSinceLook;
-  for (auto& lister : scan.helpers) {
-    std::chrono::nanoseconds processor = processorTimeOf(lister->clock);
-    if (processor > lister->processorAtLook) {
-      period.onProcessor += processor - lister->processorAtLook;
-      lister->processorAtLook = processor;
-    }
-    std::chrono::nanoseconds idle = lister->idleSinceLook;
-    if (lister->idle) idle += now - std::max(lister->idleSince, scan.lookedAt);
-    if (idle < period.elapsed) period.listing += period.elapsed - idle;
-    lister->idleSinceLook = std::chrono::nanoseconds(0);
-  }
-  scan.foldersSinceLook = 0;
-  scan.entriesSinceLook = 0;
-  scan.lookedAt = now;
-  return period;
-}
-
-// Starts helper threads until there is one for each folder that may be listed at once, as far as
-// the system allows: fewer threads read fewer folders at once, and the report is the same. Called
-// by the taker without the lock; the helpers are its own.
-void startHelpers(Scan& scan, std::size_t wanted) {
+// Starts listers until there is one for each listing allowed in flight, as far as the system
+// allows: fewer listers read fewer folders at once, and the report is the same. Called by the
+// coordinator, without the lock.
+void startListers(Scan& scan, std::size_t wanted) {
   try {
-    while (scan.helpers.size() < wanted) {
-      scan.helpers.push_back(std::make_unique<Lister>(scan.listing));
-      Lister& lister = *scan.helpers.back();
+    while (scan.listers.size() < wanted) {
+      scan.listers.push_back(std::make_unique<ListerThread>(scan.listing));
+      ListerThread& lister = *scan.listers.back();
       lister.thread = std::thread(runLister, std::ref(scan), std::ref(lister));
     }
   } catch (const std::system_error&) {
-    if (!scan.helpers.empty() && !scan.helpers.back()->thread.joinable()) scan.helpers.pop_back();
-    ScanLock lock(scan.lock);
-    scan.count.most = scan.count.limit = std::max<std::size_t>(scan.helpers.size(), 1);
+    if (!scan.listers.empty() && !scan.listers.back()->thread.joinable()) scan.listers.pop_back();
+    ListerCount& count = scan.coordinator.count;
+    count.most = count.limit = count.least = std::max<std::size_t>(scan.listers.size(), 1);
   }
 }
 
-// Looks at the listers once in a while, and lets the count follow what they wait for; the lock is
-// held on entry and on return.
-void lookAtListers(Scan& scan, ScanLock& lock) {
-  auto now = SteadyClock::now();
-  if (onlyLister(scan) || now - scan.lookedAt < kLookInterval) return;
-  // A shortage of handles may have shrunk what can be read at once.
-  scan.count.most = std::min(scan.count.most, mostConcurrentReaders(scan.open));
-  std::size_t before = scan.count.limit;
-  adjustListerCount(scan.count, measurePeriod(scan, now));
-  scan.count.limit = std::min(scan.count.limit, scan.count.most);
-  if (scan.count.limit <= before) return;
-  std::size_t wanted = scan.count.limit;
-  lock.unlock();
-  startHelpers(scan, wanted);
-  takeScanLock(lock);
-  wakeListers(scan, 0);
+// What the coordinator brings to the exchange after a round.
+struct Round {
+  std::vector<ListingResult> results;
+  std::vector<ListingJob> jobs;
+  std::vector<ReportLine> lines;
+  std::size_t room = 0;  // for lines, as the round began
+  bool stopping = false;
+};
+
+// The coordinator's work between two visits to the exchange: takes in results, moves the report
+// on within the room, and hands out what may be handed out now, until neither lets the other go
+// further (a folder that leads back up is finished as it is handed out, and may let the report
+// move on).
+void coordinateRound(Scan& scan, Round& round) {
+  Coordinator& coordinator = scan.coordinator;
+  for (ListingResult& result : round.results) takeResult(coordinator, result);
+  round.results.clear();
+  std::size_t room = round.stopping ? static_cast<std::size_t>(-1) : round.room;
+  for (bool again = true; again;) {
+    again = collectReportLines(coordinator.tree, round.lines, room);
+    if (round.stopping) return;
+    std::uint64_t finished = coordinator.progress.folders;
+    for (ListingJob job; handOutJob(coordinator, job);) round.jobs.push_back(std::move(job));
+    again = again || coordinator.progress.folders != finished;
+  }
+  if (scan.listers.size() < coordinator.count.limit) startListers(scan, coordinator.count.limit);
+  // Jobs are run by listers; without any (none could be started), the coordinator runs them.
+  if (scan.listers.empty() && !round.jobs.empty()) {
+    ListerThread own(scan.listing);
+    for (ListingJob& job : round.jobs) {
+      round.results.emplace_back();
+      runListingJob(scan.listing, *own.reader, scan.rules, job, own.scratch, round.results.back());
+    }
+    round.jobs.clear();
+  }
+}
+
+// Passes the round's jobs and lines on, and reads what came meanwhile; the lock is held. False
+// once the coordinator is done.
+bool exchangeRound(Scan& scan, Round& round) {
+  Exchange& exchange = scan.exchange;
+  Coordinator& coordinator = scan.coordinator;
+  for (ListingJob& job : round.jobs) {
+    if (job.urgent) {
+      exchange.jobs.push_front(std::move(job));
+    } else {
+      exchange.jobs.push_back(std::move(job));
+    }
+  }
+  // A lister for each job, as far as there are idle ones; all of them when more may list at once.
+  if (exchange.limit < coordinator.count.limit) {
+    exchange.jobQueued.notify_all();
+  } else {
+    for (std::size_t i = 0; i < round.jobs.size(); ++i) exchange.jobQueued.notify_one();
+  }
+  round.jobs.clear();
+  exchange.limit = coordinator.count.limit;
+  exchange.lines.insert(exchange.lines.end(), std::make_move_iterator(round.lines.begin()),
+                        std::make_move_iterator(round.lines.end()));
+  round.lines.clear();
+  exchange.progress.folders = coordinator.progress.folders;
+  exchange.progress.entries = coordinator.progress.entries;
+  exchange.progress.totalBytes = coordinator.progress.totalBytes;
+  exchange.waitingFor = folderTheReportWaitsFor(coordinator.tree);
+  bool full = exchange.lines.size() >= kMostReadyLines;
+  exchange.coordinatorWantsRoom = full;
+  exchange.progress.heldByTaker = full && jobsOutCount(coordinator) == 0;
+  exchange.done = coordinator.tree.finished || round.stopping;
+  if (coordinator.tree.finished) {
+    exchange.topTotals = coordinator.tree.topTotals;
+    exchange.topListed = coordinator.tree.topListed;
+  }
+  if (exchange.done || exchange.lines.size() >= kLinesWorthWaking) exchange.linesReady.notify_all();
+  return !exchange.done;
+}
+
+void coordinate(Scan& scan) {
+  Exchange& exchange = scan.exchange;
+  Round round;
+  ExchangeLock lock(exchange.lock);
+  for (;;) {
+    round.results.insert(round.results.end(), std::make_move_iterator(exchange.results.begin()),
+                         std::make_move_iterator(exchange.results.end()));
+    exchange.results.clear();
+    round.room = kMostReadyLines - std::min(kMostReadyLines, exchange.lines.size());
+    round.stopping = exchange.stopping;
+    lock.unlock();
+    coordinateRound(scan, round);
+    lock.lock();
+    if (!exchangeRound(scan, round)) return;
+    if (!round.results.empty()) continue;
+    exchange.coordinatorWaits = true;
+    exchange.coordinatorWakes.wait(lock, [&] {
+      return exchange.stopping || !exchange.results.empty() ||
+             (exchange.coordinatorWantsRoom && exchange.lines.size() < kMostReadyLines);
+    });
+    exchange.coordinatorWaits = false;
+  }
+}
+
+// Closes what the scan still holds once every thread but the caller's has ended: the handles the
+// coordinator kept or gave up, those of results it never took in, and those queued jobs were to
+// close.
+void closeEveryHandle(Scan& scan) {
+  Exchange& exchange = scan.exchange;
+  for (ListingResult& result : exchange.results) {
+    if (result.kind == ListingJob::Kind::kList) takeResult(scan.coordinator, result);
+  }
+  for (ListingJob& job : exchange.jobs) {
+    for (FolderHandle handle : job.toClose) closeFolderHandle(scan.listing, handle);
+  }
+  for (FolderHandle handle : takeEveryHandle(scan.coordinator)) {
+    closeFolderHandle(scan.listing, handle);
+  }
 }
 
 void endScan(Scan* scan) {
   {
-    ScanLock lock(scan->lock);
-    scan->stopping = true;
-    scan->workToHandOut.notify_all();
-    scan->handleReleased.notify_all();
+    ExchangeLock lock(scan->exchange.lock);
+    scan->exchange.stopping = true;
+    scan->exchange.jobQueued.notify_all();
+    scan->exchange.coordinatorWakes.notify_all();
   }
-  for (auto& lister : scan->helpers) lister->thread.join();
-  for (auto& kept : scan->open.kept) closeFolderHandle(scan->listing, kept.second.handle);
-  for (FolderHandle handle : scan->open.toClose) closeFolderHandle(scan->listing, handle);
+  if (scan->coordinatorThread.joinable()) scan->coordinatorThread.join();
+  for (auto& lister : scan->listers) lister->thread.join();
+  closeEveryHandle(*scan);
   delete scan;
 }
 
 }  // namespace
 
-Scan::Scan(const ScanRules& rules, const std::u16string& path, ListingContext& listingContext,
-           std::size_t workers)
-    : listing(listingContext), tree(path, rules, kWindowFolders), ownLister(listingContext) {
-  open.budget = folderHandleBudget(listing);
-  count = countListers(workers, std::max(1u, std::thread::hardware_concurrency()),
-                       mostConcurrentReaders(open));
-}
-
-void noteHandleReleased(Scan& scan) {
-  ++scan.handlesReleased;
-  if (scan.readersShortOfHandles > 0) scan.handleReleased.notify_all();
-}
-
 ScanPtr startScan(const ScanRules& rules, const std::u16string& path, ListingContext& listing,
-                  std::size_t workers) {
-  ScanPtr scan(new Scan(rules, path, listing, workers), endScan);
-  if (!onlyLister(*scan)) startHelpers(*scan, scan->count.limit);
+                  std::size_t listers) {
+  ScanPtr scan(new Scan(rules, path, listing, listers), endScan);
+  scan->coordinatorThread = std::thread(coordinate, std::ref(*scan));
   return scan;
 }
 
 bool takeReportLines(Scan& scan, std::vector<ReportLine>& lines, std::chrono::milliseconds wait) {
-  auto deadline = SteadyClock::now() + wait;
-  ScanLock lock(scan.lock, std::defer_lock);
-  takeScanLock(lock);
-  for (;;) {
-    if (moveReport(scan)) wakeListers(scan, 0);
-    if (!scan.ready.empty()) {
-      lines.insert(lines.end(), scan.ready.begin(), scan.ready.end());
-      scan.ready.clear();
-      // The lines just taken make room: the report moves on at once.
-      if (moveReport(scan)) wakeListers(scan, 0);
-      lookAtListers(scan, lock);
-      return true;
-    }
-    if (scan.tree.finished) return false;
-    if (SteadyClock::now() >= deadline) return true;
-    if (onlyLister(scan)) {
-      if (HandedOut job = takeFolder(scan); job.folder) {
-        listHandedOut(scan, lock, scan.ownLister, job);
-        continue;
-      }
-    } else {
-      lookAtListers(scan, lock);
-    }
-    scan.linesReady.wait_until(lock, deadline);
+  Exchange& exchange = scan.exchange;
+  ExchangeLock lock(exchange.lock);
+  exchange.linesReady.wait_for(
+      lock, wait, [&] { return exchange.done || exchange.lines.size() >= kLinesWorthWaking; });
+  if (exchange.lines.empty()) return !exchange.done;
+  lines.insert(lines.end(), std::make_move_iterator(exchange.lines.begin()),
+               std::make_move_iterator(exchange.lines.end()));
+  exchange.lines.clear();
+  // The lines just taken make room: the report moves on at once.
+  if (exchange.coordinatorWantsRoom && exchange.coordinatorWaits) {
+    exchange.coordinatorWakes.notify_one();
   }
+  return true;
 }
 
 void stopScan(Scan& scan, std::vector<ReportLine>& lines) {
-  ScanLock lock(scan.lock);
-  scan.stopping = true;
-  scan.workToHandOut.notify_all();
-  scan.handleReleased.notify_all();
-  lines.insert(lines.end(), scan.ready.begin(), scan.ready.end());
-  scan.ready.clear();
-  collectReportLines(scan.tree, lines);
+  Exchange& exchange = scan.exchange;
+  ExchangeLock lock(exchange.lock);
+  exchange.stopping = true;
+  exchange.jobQueued.notify_all();
+  exchange.coordinatorWakes.notify_all();
+  exchange.linesReady.wait(lock, [&] { return exchange.done; });
+  lines.insert(lines.end(), std::make_move_iterator(exchange.lines.begin()),
+               std::make_move_iterator(exchange.lines.end()));
+  exchange.lines.clear();
 }
 
 FolderTotals treeTotals(const Scan& scan) {
-  return scan.tree.topTotals;
+  return scan.exchange.topTotals;
 }
 
-ScanCounts countsSoFar(Scan& scan) {
-  ScanLock lock(scan.lock, std::defer_lock);
-  takeScanLock(lock);
-  bool everyListerWaits = scan.beingListed == 0 && scan.idleListers == scan.helpers.size();
-  return {scan.listed, scan.counted.entryCount, scan.counted.totalBytes,
-          pathTheReportWaitsFor(scan.tree),
-          everyListerWaits && scan.ready.size() >= kMostReadyLines};
+bool topFolderListed(const Scan& scan) {
+  return scan.exchange.topListed;
+}
+
+ScanProgress progressOf(Scan& scan) {
+  Exchange& exchange = scan.exchange;
+  FolderNamePtr waitingFor;
+  ScanProgress progress;
+  {
+    ExchangeLock lock(exchange.lock);
+    progress = exchange.progress;
+    waitingFor = exchange.waitingFor;
+  }
+  if (waitingFor) {
+    PathFormer former;
+    progress.waitingFor = formPath(former, waitingFor);
+  }
+  return progress;
 }

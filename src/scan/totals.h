@@ -1,9 +1,10 @@
 // What the entries of a folder add to its totals, and which of them the scan descends into: the
 // rules the listing of every folder applies, and the merging of a finished subfolder into its
-// folder. Pure functions over values.
+// folder. Pure functions over values; and the record of how far a scan has come.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/listing.h"
@@ -25,6 +26,17 @@ struct ScanRules {
   std::int64_t minSize = 0;
   FileTime dayCutoff = 0;
   std::int32_t maxDepth = 0;
+};
+
+// How far a scan has come, as the status line shows it.
+struct ScanProgress {
+  std::uint64_t folders = 0;  // listed so far
+  std::uint64_t entries = 0;  // in those folders' listings
+  std::int64_t totalBytes = 0;
+  std::u16string waitingFor;  // the folder the report waits for, in the form the platform lists
+  // Nothing is being listed, and nothing will be until the lines ready are taken: whoever takes
+  // the report's lines holds the scan back.
+  bool heldByTaker = false;
 };
 
 // Everything an entry gives its own folder, apart from a subfolder's totals.

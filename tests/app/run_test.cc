@@ -24,7 +24,8 @@ std::u16string numbered(char16_t letter, int number) {
 
 // One lister, so that the scan reads one folder at a time in the report's order: g0 (held until
 // the first release), a0 to a6 with seven subfolders each, x holding g1 (held until the second),
-// and c0 to c2.
+// and c0 to c2, c1 holding h (held until the third). h is found only once the lines up to c0's
+// are known: the scan reaching h tells the test so.
 ScriptedTree interruptedTree() {
   ScriptedTree tree;
   addFolder(tree, 0, u"/interrupted", 1);
@@ -38,6 +39,8 @@ ScriptedTree interruptedTree() {
   std::size_t g1 = addFolder(tree, x, u"g1", 4);
   tree.folders[g1].heldUntilRelease = 2;
   for (int sub = 0; sub < 3; ++sub) addFolder(tree, 0, numbered(u'c', sub), 1);
+  std::size_t h = addFolder(tree, x + 3, u"h");
+  tree.folders[h].heldUntilRelease = 3;
   return tree;
 }
 
@@ -59,33 +62,38 @@ bool holds(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-// A report redirected to a file and a scan interrupted while it waits at g1, a second of its
-// clock after it began: the file had g0's row before the interrupt (the report is handed over once
-// a second), and keeps every line known then, whole and in order: the rows of a0 to a6 (written,
-// not yet handed over) and those of g1 and x (known in the pass that saw the interrupt). The
-// status line is gone from the terminal, and the run ends by the signal.
+// A report redirected to a file and a scan interrupted as it waits at h, a second of its clock
+// after it began: the file had g0's row before the interrupt (the report is handed over once a
+// second), and keeps every line known then, whole and in order: the rows of a0 to a6 (written,
+// not yet handed over) and those of g1, x and c0 (known, and taken by the writer in the pass that
+// sees the interrupt: it was held until then). The status line is gone from the terminal, and the
+// run ends by the signal.
 TEST(InterruptedScan, KeepsTheLinesItKnewWholeAndEndsByTheSignal) {
   const std::string reportPath = testing::TempDir() + "interrupted-report";
   ProgramOptions whole;
   whole.standardOutputPath = reportPath;
-  whole.steps = {ProgramStep{nullptr, 0, 0, "release\nrelease"}};
+  whole.steps = {ProgramStep{nullptr, 0, 0, "release\nrelease\nrelease"}};
   ASSERT_EQ(scanInterruptedTree(whole).exitStatus, 0);
   const std::string full = fileContents(reportPath);
-  const std::string lastKnown = std::string(kTop) + "/x\t";
+  const std::string lastKnown = std::string(kTop) + "/c0\t";
 
+  auto event = [](const std::string& line) {
+    return [line](const ProgramResult& soFar) { return holds(soFar.events, line + "\n"); };
+  };
   ProgramOptions options;
   options.standardOutputPath = reportPath;
   options.terminalColumns = 80;
-  ProgramStep interrupt;
-  interrupt.until = [&](const ProgramResult& soFar) {
-    return holds(soFar.events, "held g1\n") && holds(fileContents(reportPath), "/g0\t");
-  };
-  interrupt.signal = SIGINT;
-  interrupt.tell = "await-interrupt\nrelease";
-  // Once the scan has begun, and so has the time since the last hand-over.
-  ProgramStep begun = {[](const ProgramResult& soFar) { return holds(soFar.events, "held g0\n"); },
-                       0, 0, "advance 1100\nrelease"};
-  options.steps = {begun, interrupt};
+  ProgramStep interrupt = {event("held h"), 0, SIGINT, "await-interrupt\nthaw"};
+  options.steps = {
+      // Once the scan has begun, and so has the time since the last hand-over.
+      {event("held g0"), 0, 0, "advance 600\nrelease"},
+      // g0's row is known by the time the scan reaches g1: the next pass of the writer takes it
+      // and hands the report over.
+      {event("held g1"), 0, 0, "advance 500"},
+      {[&](const ProgramResult&) { return holds(fileContents(reportPath), "/g0\t"); }, 0, 0,
+       "freeze"},
+      {event("frozen"), 0, 0, "release"},
+      interrupt};
   ProgramResult result = scanInterruptedTree(options);
   std::string report = fileContents(reportPath);
 
@@ -101,10 +109,10 @@ TEST(InterruptedScan, KeepsTheLinesItKnewWholeAndEndsByTheSignal) {
     EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), 4) << row;
     at = end + 2;
   }
-  // Up to x's row, the report a whole scan writes, and nothing after it.
-  std::size_t xRow = full.find(lastKnown);
-  ASSERT_NE(xRow, std::string::npos) << full;
-  EXPECT_EQ(report, full.substr(0, full.find("\r\n", xRow) + 2));
+  // Up to c0's row, the report a whole scan writes, and nothing after it.
+  std::size_t lastKnownRow = full.find(lastKnown);
+  ASSERT_NE(lastKnownRow, std::string::npos) << full;
+  EXPECT_EQ(report, full.substr(0, full.find("\r\n", lastKnownRow) + 2));
   // The status line's last drawing blanked it, from the start of its row down.
   const std::string kBlankedLine = "\r \x1b[J\r";
   ASSERT_GE(result.err.size(), kBlankedLine.size());

@@ -74,7 +74,7 @@ TEST(StatusLineText, NarrowTerminalsDropCountsBeforeTheFolder) {
     EXPECT_EQ(narrow(statusLineText(progress, std::chrono::seconds(7), c.width)), c.expected)
         << c.width;
   }
-  progress.folder = u"/srv";
+  progress.waitingFor = u"/srv";
   EXPECT_EQ(narrow(statusLineText(progress, std::chrono::seconds(7), 52)),
             "48213 folders, 611902 entries, 12.000 GB, 0:07  /srv");
 }

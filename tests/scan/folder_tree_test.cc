@@ -78,9 +78,9 @@ FakeTree generateTree(std::mt19937_64& random) {
 }
 
 // A line as readable text, for comparing and for showing where reports differ.
-std::string described(const ReportLine& line) {
+std::string described(const std::u16string& path, const ReportLine& line) {
   std::string text = line.isError ? "error " + std::to_string(line.errorCode) + " " : "row ";
-  for (char16_t unit : line.path) {
+  for (char16_t unit : path) {
     text +=
         unit < 0x80 ? std::string(1, static_cast<char>(unit)) : "<" + std::to_string(unit) + ">";
   }
@@ -89,15 +89,27 @@ std::string described(const ReportLine& line) {
          " " + std::to_string(line.totals.latestWrite);
 }
 
+// Lines whose paths are formed from their names, one after the other as the writer forms them.
 std::vector<std::string> described(const std::vector<ReportLine>& lines) {
   std::vector<std::string> texts;
-  for (const ReportLine& line : lines) texts.push_back(described(line));
+  PathFormer paths;
+  for (const ReportLine& line : lines)
+    texts.push_back(described(formPath(paths, line.folder), line));
   return texts;
 }
 
-// What a scan of one folder at a time reports, by plain recursion.
+// Lines whose paths are given whole.
+std::vector<std::string> described(
+    const std::vector<std::pair<std::u16string, ReportLine>>& lines) {
+  std::vector<std::string> texts;
+  for (const auto& [path, line] : lines) texts.push_back(described(path, line));
+  return texts;
+}
+
+// What a scan of one folder at a time reports, by plain recursion, each line with its whole path.
+using PathLines = std::vector<std::pair<std::u16string, ReportLine>>;
 FolderTotals reportOf(const FakeTree& tree, std::size_t index, const std::u16string& path,
-                      std::int32_t depth, const ScanRules& rules, std::vector<ReportLine>& lines) {
+                      std::int32_t depth, const ScanRules& rules, PathLines& lines) {
   FolderTotals totals = tree[index].own;
   for (std::size_t subfolder : tree[index].subfolders) {
     std::u16string subpath = path;
@@ -105,10 +117,10 @@ FolderTotals reportOf(const FakeTree& tree, std::size_t index, const std::u16str
     if (tree[subfolder].outcome == FolderState::Listed) {
       mergeTotals(totals, reportOf(tree, subfolder, subpath, depth + 1, rules, lines));
     } else if (tree[subfolder].outcome == FolderState::Failed) {
-      lines.push_back({true, subpath, FolderTotals(), tree[subfolder].errorCode});
+      lines.push_back({subpath, {true, nullptr, FolderTotals(), tree[subfolder].errorCode}});
     }
   }
-  if (qualifiesForRow(totals, depth, rules)) lines.push_back({false, path, totals, 0});
+  if (qualifiesForRow(totals, depth, rules)) lines.push_back({path, {false, nullptr, totals, 0}});
   return totals;
 }
 
@@ -142,8 +154,7 @@ std::vector<ReportLine> playScan(const FakeTree& tree, const ScanRules& rules, s
       done.folder->errorCode = fake.errorCode;
       if (fake.outcome == FolderState::Listed) {
         for (std::size_t subfolder : fake.subfolders) {
-          done.folder->subfolders.push_back(std::make_unique<FolderNode>());
-          done.folder->subfolders.back()->name = tree[subfolder].name;
+          done.folder->subfolders.push_back(makeSubfolder(*done.folder, tree[subfolder].name));
           fakeOf[done.folder->subfolders.back().get()] = subfolder;
         }
       }
@@ -165,7 +176,7 @@ TEST(FolderTree, ReportIsTheOneFolderAtATimeReportWhateverOrderListingsFinishIn)
     ScanRules rules;
     rules.maxDepth = depths[random() % std::size(depths)];
     rules.minSize = thresholds[random() % std::size(thresholds)];
-    std::vector<ReportLine> expected;
+    PathLines expected;
     reportOf(tree, 0, tree[0].name, 1, rules, expected);
     std::mt19937_64 schedule(random());
     for (std::size_t listers : {1, 2, 3, 16}) {

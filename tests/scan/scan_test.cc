@@ -211,7 +211,7 @@ TEST_F(ScanTest, AFileWrittenAtTheCutoffInstantCounts) {
     rules.dayCutoff = c.cutoff;
     std::u16string path(top.begin(), top.end());
     ListingContextPtr listing = makeListingContext();
-    ScanPtr scan = startScan(rules, path, *listing, kScanChoosesWorkers);
+    ScanPtr scan = startScan(rules, path, *listing, kScanChoosesListers);
     std::vector<ReportLine> lines;
     while (takeReportLines(*scan, lines, std::chrono::milliseconds(20))) {
     }

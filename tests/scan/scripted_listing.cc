@@ -41,6 +41,8 @@ constexpr std::uint32_t kLoop = 40;
 constexpr std::uint32_t kTooManyHandles = 24;
 
 FolderIdentity identityOf(const ListingContext& context, std::size_t folder) {
+  std::size_t sameAs = context.tree.folders[folder].sameAs;
+  if (sameAs < context.tree.folders.size()) folder = sameAs;
   bool replaced = context.tree.folders[folder].replacedOnceListed && context.listedOnce[folder];
   return {replaced ? 2u : 1u, folder + 1};
 }
@@ -122,7 +124,10 @@ ListingContextPtr makeScriptedListing(const ScriptedTree& tree) {
 
 ListingRecord recordOf(ListingContext& context) {
   std::lock_guard<std::mutex> lock(context.lock);
-  return context.record;
+  ListingRecord record = context.record;
+  record.handlesOpen = context.handles.size();
+
+  return record;
 }
 
 void releaseHeldFolders(ListingContext& context) {
@@ -163,12 +168,9 @@ std::uint32_t openFolder(FolderReader& reader, FolderHandle base, const std::u16
   context.record.mostInFlight = std::max(context.record.mostInFlight, context.inFlight);
   if (script.waitsForCompany) waitForCompany(context, lock);
   waitForRelease(context, lock, script);
-  if (script.delay.count() > 0 || script.work.count() > 0) {
+  if (script.delay.count() > 0) {
     lock.unlock();
     std::this_thread::sleep_for(script.delay);
-    for (auto end = std::chrono::steady_clock::now() + script.work;
-         std::chrono::steady_clock::now() < end;) {
-    }
     lock.lock();
   }
   if (script.openError != 0) {
@@ -213,10 +215,11 @@ bool readEntry(FolderReader& reader, FindEntry& entry) {
   at -= folder.files;
   if (at >= folder.subfolders.size()) return false;
   std::size_t subfolder = folder.subfolders[at];
-  entry.attributes = kFolderAttribute;
-  entry.name = context.tree.folders[subfolder].name;
+  const ScriptedFolder& script = context.tree.folders[subfolder];
+  entry.attributes = kFolderAttribute | (script.reparsePoint ? kReparsePointAttribute : 0);
+  entry.name = script.name;
   entry.identity = {1, subfolder + 1};
-  entry.identityKnown = true;
+  entry.identityKnown = !script.reparsePoint;
   return true;
 }
 
@@ -239,7 +242,9 @@ void closeFolderHandle(ListingContext& context, FolderHandle handle) {
 
 bool lookUpFolderIdentity(ListingContext& context, const std::u16string& path,
                           FolderIdentity& identity) {
+  std::this_thread::sleep_for(context.tree.lookupDelay);
   std::lock_guard<std::mutex> lock(context.lock);
+  ++context.record.identitiesLookedUp;
   std::size_t folder = 0;
   if (!resolve(context, kNoFolderHandle, path, folder)) return false;
   identity = identityOf(context, folder);

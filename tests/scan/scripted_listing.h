@@ -20,9 +20,12 @@ struct ScriptedFolder {
   std::uint64_t fileSize = 1000;
   std::uint32_t openError = 0;         // the system's code its opening fails with
   std::chrono::microseconds delay{0};  // spent off the processor in each opening
-  std::chrono::microseconds work{0};   // spent on the processor in each opening
   bool waitsForCompany = false;        // its opening waits for others in flight (see below)
   bool replacedOnceListed = false;     // once read, another folder stands in its place
+  // Listed as a reparse point whose entry tells no identity, as on Windows: the scan looks its
+  // identity up by path. `sameAs` makes it lead where that folder is (a loop when it is above).
+  bool reparsePoint = false;
+  std::size_t sameAs = static_cast<std::size_t>(-1);
   // Its opening waits until the test has released held folders this many times (0: it never
   // waits), so that the test decides when the scan gets past it.
   std::uint32_t heldUntilRelease = 0;
@@ -37,6 +40,8 @@ struct ScriptedTree {
   // give up waiting at once.
   std::size_t companyWanted = 0;
   std::chrono::milliseconds companyTimeout{10000};
+  // Each identity lookup takes this long, without the listing's lock, as the system's does.
+  std::chrono::microseconds lookupDelay{0};
   // Told the name of each held folder whose opening begins to wait for its release.
   std::function<void(const std::u16string&)> onHeld;
 };
@@ -51,6 +56,8 @@ struct ListingRecord {
   std::size_t mostInFlight = 0;     // openings and readings at once
   std::size_t mostHandles = 0;      // handles open at once, kept ones included
   std::size_t openedByLongWay = 0;  // openings of more than one name below their base
+  std::size_t handlesOpen = 0;      // now
+  std::size_t identitiesLookedUp = 0;
 };
 
 ListingContextPtr makeScriptedListing(const ScriptedTree& tree);

@@ -2,9 +2,10 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include "app/run.h"
@@ -15,6 +16,30 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::nanoseconds;
 using std::chrono::steady_clock;
+
+// The run's clock, moved and frozen by the test's commands.
+struct DrivenClock {
+  std::mutex lock;
+  std::condition_variable thawed;  // a reader of the frozen clock waits here until it thaws
+  std::chrono::nanoseconds elapsed{0};
+  bool frozen = false;
+  int events = -1;
+};
+
+steady_clock::time_point readClock(DrivenClock& clock) {
+  std::unique_lock<std::mutex> lock(clock.lock);
+  if (clock.frozen) {
+    [[maybe_unused]] ssize_t written = write(clock.events, "frozen\n", 7);
+    clock.thawed.wait(lock, [&] { return !clock.frozen; });
+  }
+  return steady_clock::time_point(clock.elapsed);
+}
+
+void setFrozen(DrivenClock& clock, bool frozen) {
+  std::lock_guard<std::mutex> lock(clock.lock);
+  clock.frozen = frozen;
+  clock.thawed.notify_all();
+}
 
 std::u16string wideOf(const std::string& bytes) {
   return std::u16string(bytes.begin(), bytes.end());
@@ -35,10 +60,13 @@ bool readCommand(int commands, std::string& line) {
 }
 
 // Follows the test's commands until it closes the channel.
-void followCommands(int commands, ListingContext& listing, std::atomic<std::int64_t>& clock) {
+void followCommands(int commands, ListingContext& listing, DrivenClock& clock) {
   for (std::string command; readCommand(commands, command);) {
     if (command.rfind("advance ", 0) == 0) {
-      clock += nanoseconds(milliseconds(std::stoll(command.substr(8)))).count();
+      std::lock_guard<std::mutex> lock(clock.lock);
+      clock.elapsed += milliseconds(std::stoll(command.substr(8)));
+    } else if (command == "freeze" || command == "thaw") {
+      setFrozen(clock, command == "freeze");
     } else if (command == "release") {
       releaseHeldFolders(listing);
     } else if (command == "await-interrupt") {
@@ -60,13 +88,13 @@ int runScriptedProgram(const ScriptedTree& script, std::size_t listers,
     [[maybe_unused]] ssize_t written = write(events, line.data(), line.size());
   };
   ListingContextPtr listing = makeScriptedListing(tree);
-  std::atomic<std::int64_t> clock{0};
+  DrivenClock clock;
+  clock.events = channels.events;
   std::thread(followCommands, channels.commands, std::ref(*listing), std::ref(clock)).detach();
   std::vector<std::u16string> words = {u"treemeter"};
   for (const std::string& argument : arguments) words.push_back(wideOf(argument));
   watchForInterrupts();
-  RunSources sources = {*listing, listers,
-                        [&clock] { return steady_clock::time_point(nanoseconds(clock.load())); }};
+  RunSources sources = {*listing, listers, [&clock] { return readClock(clock); }};
   // Ends here, while the listing and the clock that the command thread uses still stand.
   _exit(runTreemeter(words, sources));
 }

@@ -6,10 +6,14 @@
 //
 // Commands the test writes (ProgramStep::tell), one a line:
 //   advance MS       the run's clock moves on by MS milliseconds (it starts at 0)
+//   freeze           whoever reads the clock next waits there until "thaw": the report's writer
+//                    reads it once a pass, so that it takes no more lines meanwhile
+//   thaw             the clock can be read again
 //   release          the held folders are released once more
 //   await-interrupt  the commands after it wait until the run has noted an interrupt
 // Events the run writes (ProgramResult::events), one a line:
 //   held NAME        the scan reached the held folder NAME
+//   frozen           the writer waits at the frozen clock
 #pragma once
 
 #include <cstddef>

@@ -1,0 +1,78 @@
+// The one owner of a scan's traversal state: the folder tree with the report's cursor and its
+// window, the open folders with their budget and pins, and the lister count. It hands out jobs,
+// takes in what listers found, rules out loops, keeps or gives up handles, and moves the report
+// on. It makes no system call and knows no thread: the scan's threads carry its jobs to listers
+// and their results back (scan.cc), and a test can play any order of results through it.
+//
+// Invariants:
+// - Every handle the scan holds is in exactly one place: kept in `open`, waiting in `open.toClose`
+//   or in a job's `toClose` to be closed, or in a job's way or result on its way back. `open.held`
+//   counts the kept ones and those reserved for jobs out.
+// - A folder handed out from the tree waits for identities, waits for handles, is in a job out, or
+//   has its outcome: it is in at most one of `waitingForIdentities`, `waitingForHandles` and
+//   `jobsOut`, and is finished in the tree once.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <unordered_map>
+#include <vector>
+
+#include "scan/folder_tree.h"
+#include "scan/lister.h"
+#include "scan/lister_count.h"
+#include "scan/open_folders.h"
+#include "scan/totals.h"
+
+// What the coordinator knows of the platform it hands jobs out for.
+struct ListingLimits {
+  std::size_t handleBudget = 0;  // 0: folders are opened by their whole paths, never kept
+  std::size_t longestPathOpenedAtOnce = 0;
+  std::uint32_t loopErrorCode = 0;
+  std::uint32_t replacedFolderErrorCode = 0;
+};
+
+struct Coordinator {
+  Coordinator(const ScanRules& rules, const std::u16string& topPath, std::size_t window,
+              const ListingLimits& limits, std::size_t listers, std::size_t processors);
+  Coordinator(const Coordinator&) = delete;
+  Coordinator& operator=(const Coordinator&) = delete;
+
+  const ListingLimits limits;
+  FolderTree tree;
+  OpenFolders open;
+  ListerCount count;
+
+  // A job out: what was reserved for it, to be let go when its result comes back.
+  struct JobOut {
+    FolderNode* parent = nullptr;
+    const FolderNode* from = nullptr;  // the kept folder its way starts from, in use meanwhile
+    std::size_t handlesReserved = 0;
+    bool reopensParent = false;
+  };
+  std::unordered_map<const FolderNode*, JobOut> jobsOut;
+  // For each lookup out, the folders whose identities it looks up, in the order of its paths.
+  std::unordered_map<const FolderNode*, std::vector<FolderNode*>> lookingUp;
+  std::vector<HandedOut> waitingForIdentities;  // for lookups out
+  std::deque<HandedOut> waitingForHandles;      // handed out, but no handle to spare yet
+  std::deque<HandedOut> readyToList;            // identities known: listed next
+
+  ScanProgress progress;  // folders listed and their entries and bytes; the rest is the scan's
+  std::chrono::steady_clock::time_point lastListingAt;
+};
+
+// The next job, when one may be handed out now: as many are out as may be in flight within the
+// count's limit, and as many again waiting for a lister. False when there is none.
+bool handOutJob(Coordinator& coordinator, ListingJob& job);
+
+// Takes in what a lister found, and what the job held.
+void takeResult(Coordinator& coordinator, ListingResult& result);
+
+// Jobs out, listings and lookups alike.
+std::size_t jobsOutCount(const Coordinator& coordinator);
+
+// Every handle the coordinator holds, kept or given up, taken from it to be closed at the scan's
+// end.
+std::vector<FolderHandle> takeEveryHandle(Coordinator& coordinator);
