@@ -26,7 +26,14 @@ void appendRow(std::string& out, const ViewReport& report, const ReportRow& row)
 }  // namespace
 
 std::string csvTable(const ViewReport& report) {
-  std::string out = "path,total bytes,bytes on disk,file count,latest file stamp,error\r\n";
+  std::string out;
+  for (const char* heading : {"path", "total size (bytes, from the report's 3 decimals)",
+                              "size on disk (bytes, from the report's 3 decimals)", "file count",
+                              "latest file stamp", "error"}) {
+    if (!out.empty()) out += ',';
+    appendCsvField(out, heading);
+  }
+  out += "\r\n";
   auto error = report.errors.begin();
   for (std::size_t row = 0; row <= report.rows.size(); ++row) {
     for (; error != report.errors.end() && error->rowsBefore == row; ++error) {

@@ -11,6 +11,7 @@
 
 #include "support/program.h"
 #include "support/tree.h"
+#include "view/browser.h"
 #include "view/encode.h"
 
 namespace {
@@ -91,6 +92,123 @@ TEST(PageInBrowser, EveryRowIsARowAndARectangleAndNoNameBecomesMarkup) {
         "&lt;/script&gt;/locked</span><span class=\"error-text\">(13): Permission denied</span>"}) {
     EXPECT_NE(dom.out.find(text), std::string::npos) << text << "\n" << dom.out;
   }
+}
+
+// A report written here: /r holds big (with a and b), a name with a right-to-left override, a
+// folder with a file dated in 2068, and many, with 500 subfolders: more than the table draws at
+// once.
+std::string keyboardReport() {
+  const std::string mb = "\t1.049 MiB\t3\t01/01/26 10:00:00\r\n";
+  std::string rows = "/r/big/a\t400.000 MB" + mb + "/r/big/b\t200.000 MB" + mb +
+                     "/r/big\t600.000 MB" + mb + "/r/rlo\xE2\x80\xAEgpj.exe\t100.000 MB" + mb +
+                     "/r/future\t50.000 MB\t1.049 MiB\t3\t01/01/68 10:00:00\r\n";
+  for (int i = 0; i < 500; ++i) rows += "/r/many/n" + std::to_string(i) + "\t0.100 MB" + mb;
+  rows += "/r/many\t50.000 MB" + mb + "/r\t800.000 MB" + mb;
+  return "Treemeter v2.0\r\nGenerating stats for: /r\r\n"
+         "Report includes folders equal or greater than 0.000 MB\r\nNo time filter specified\r\n"
+         "path\ttotal size\tsize on disk\tfile count\tlatest file stamp\r\n" +
+         rows;
+}
+
+// What `capture` (a JavaScript expression) gives in the page right after the page has handled
+// the next change of its fragment, which `act` causes; by default the fragment.
+template <typename Action>
+std::string afterFragmentChange(Browser& browser, Action act,
+                                const std::string& capture = "decodeURIComponent(location.hash)") {
+  evaluate(browser,
+           "window.changed = new Promise((done) => addEventListener('hashchange', () => "
+           "done(" +
+               capture + "), {once: true})), 'waiting'");
+  act();
+  return evaluate(browser, "window.changed");
+}
+
+TEST(PageInBrowser, KeyboardSortsAndZoomsTheFilterSearchesEveryRowAndBackUndoesAZoom) {
+  if (std::string why = browserUnavailable(); !why.empty()) GTEST_SKIP() << why;
+  std::string top = makeTemporaryFolder();
+  std::ofstream(top + "/report.tsv", std::ios::binary) << keyboardReport();
+  ProgramOptions viewer;
+  viewer.command = {TREEMETER_VIEW_PROGRAM};
+  ProgramResult page = runProgram({top + "/report.tsv"}, viewer);
+  ASSERT_EQ(page.exitStatus, 0) << page.err;
+  std::ofstream(top + "/page.html", std::ios::binary) << page.out;
+
+  Browser browser;
+  ASSERT_TRUE(openBrowser(browser, "file://" + top + "/page.html", top + "/profile"))
+      << browser.failure;
+  const std::string rowPaths =
+      "[...document.querySelectorAll('#rows tbody tr')].map((r) => r.cells[0].textContent)";
+
+  // The override shows as its code, in the table and on the map, and nowhere as itself.
+  EXPECT_EQ(evaluate(browser, rowPaths + ".includes('/r/rlo\u2039U+202E\u203Agpj.exe')"), "true");
+  EXPECT_EQ(evaluate(browser,
+                     "[...document.querySelectorAll('.cell')].some((c) => "
+                     "c.textContent.startsWith('rlo\u2039U+202E\u203Agpj.exe'))"),
+            "true");
+  EXPECT_EQ(evaluate(browser, "document.body.textContent.includes('\u202E')"), "false");
+  // Ages count back from the newest stamp that is not in the future.
+  EXPECT_EQ(evaluate(browser,
+                     "document.getElementById('legend').textContent.includes("
+                     "'(2026-01-01)')"),
+            "true");
+
+  // The filter finds a row the table has not drawn yet.
+  EXPECT_EQ(evaluate(browser, rowPaths + ".includes('/r/many/n499')"), "false");
+  evaluate(browser, "document.getElementById('filter').focus()");
+  typeText(browser, "N499");
+  EXPECT_EQ(evaluate(browser, rowPaths + ".join()"), "/r/many/n499");
+  EXPECT_EQ(evaluate(browser, "document.getElementById('table-summary').textContent"),
+            "1 of 507 folders hold \"n499\", by total size, largest first. A heading's button "
+            "sorts by its column.");
+
+  // From the filter box, Tab reaches the first heading; Enter sorts by it, again the other way.
+  typeText(browser, "");
+  evaluate(browser, "document.getElementById('filter').value = ''");
+  pressKey(browser, "Tab");
+  EXPECT_EQ(evaluate(browser, "document.activeElement.textContent"), "path");
+  pressKey(browser, "Enter");
+  EXPECT_EQ(evaluate(browser, rowPaths + ".slice(0, 3).join()"), "/r,/r/big,/r/big/a");
+  pressKey(browser, "Enter");
+  EXPECT_EQ(evaluate(browser, rowPaths + ".slice(0, 2).join()"),
+            "/r/rlo\xE2\x80\xB9U+202E\xE2\x80\xBAgpj.exe,/r/many/n99");
+  EXPECT_EQ(evaluate(browser,
+                     "document.querySelector('th[aria-sort]').dataset.key + ' ' + "
+                     "document.querySelector('th[aria-sort]').getAttribute('aria-sort')"),
+            "path descending");
+
+  // From the top of the page, Tab reaches the largest folder on the map and Enter opens it, with
+  // the focus on its largest subfolder; Back returns to the whole tree.
+  evaluate(browser,
+           "document.querySelector('h1').tabIndex = -1, document.querySelector('h1').focus()");
+  pressKey(browser, "Tab");
+  EXPECT_EQ(evaluate(browser, "document.activeElement.getAttribute('aria-label')"),
+            "big, 600.000 MB");
+  EXPECT_EQ(afterFragmentChange(browser, [&] { pressKey(browser, "Enter"); }), "#/r/big");
+  EXPECT_EQ(evaluate(browser, "document.querySelector('#trail .here').textContent"), "big");
+  EXPECT_EQ(evaluate(browser, "document.activeElement.getAttribute('aria-label')"),
+            "a, 400.000 MB");
+  EXPECT_EQ(afterFragmentChange(browser, [&] { evaluate(browser, "history.back()"); }), "");
+  EXPECT_EQ(evaluate(browser, "document.querySelectorAll('#trail .here').length"), "0");
+
+  // The tooltip tells of the folder under the mouse, also after a click zooms the map under it:
+  // the right end of big's name strip, where big's second subfolder lies once big fills the map
+  // (and not its first, which the click leaves with the focus).
+  std::string strip =
+      evaluate(browser,
+               "(() => { const box = document.querySelector('.cell[aria-label^=big]')"
+               ".getBoundingClientRect(); return (box.right - 20) + ' ' + "
+               "(box.top + 7); })()");
+  double x = std::stod(strip), y = std::stod(strip.substr(strip.find(' ')));
+  moveMouse(browser, x, y);
+  const std::string tipPath = "document.querySelector('#tip .tip-path').textContent";
+  EXPECT_EQ(evaluate(browser, tipPath), "/r/big");
+  EXPECT_EQ(afterFragmentChange(
+                browser, [&] { click(browser, x, y); }, "location.hash + ' ' + " + tipPath),
+            "#%2Fr%2Fbig /r/big/b");
+
+  closeBrowser(browser);
+  EXPECT_EQ(browser.failure, "");
+  removeTree(top);
 }
 
 }  // namespace
