@@ -1,5 +1,6 @@
 #include "view/command_line.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "platform/clock.h"
@@ -8,7 +9,10 @@
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "report/output.h"
+#include "view/comparison.h"
+#include "view/comparison_page.h"
 #include "view/csv.h"
+#include "view/encode.h"
 #include "view/page.h"
 #include "view/report_reader.h"
 
@@ -63,26 +67,32 @@ ViewCommand readCommandLine(const std::vector<std::u16string>& arguments) {
       if (!command.dateOrder) command.problem = "--date-order takes dmy, mdy or ymd";
     } else if (isOption) {
       command.problem = "unknown option " + outputBytes(argument);
-    } else if (command.reportNames.size() == 1) {
-      command.problem = "more than one report named";
+    } else if (command.reportNames.size() == 2) {
+      command.problem = "more than two reports named";
     } else {
       command.reportNames.push_back(argument);
     }
   }
   if (command.reportNames.empty()) command.reportNames.push_back(u"-");
+  if (command.reportNames.size() == 2 && command.reportNames[0] == u"-" &&
+      command.reportNames[1] == u"-") {
+    command.problem = "standard input can hold only one of the two reports";
+  }
   return command;
 }
 
 std::string helpText(const ViewProgram& program) {
   std::string name(program.name);
-  return "Usage: " + name +
-         " [--html | --csv] [--date-order dmy|mdy|ymd] [REPORT]\n"
+  return "Usage: " + name + " [--html | --csv] [--date-order dmy|mdy|ymd] [REPORT]\n" + "       " +
+         name + " [--html | --csv] [--date-order dmy|mdy|ymd] OLD NEW\n" +
          "Turns a Treemeter report into one self-contained HTML page (a treemap of the folders\n"
          "and a sortable table) or into CSV with the sizes in bytes. Reads REPORT, or standard\n"
-         "input when REPORT is missing or -, and writes standard output.\n"
+         "input when REPORT is missing or -, and writes standard output. Given two reports of\n"
+         "one folder, OLD and NEW (one of them may be -), shows what changed between them.\n"
          "  --html        the page (the default)\n"
          "  --csv         CSV: path, total size, size on disk (both in bytes), file count,\n"
-         "                latest file stamp, error\n"
+         "                latest file stamp, error; of two reports: path, old and new total\n"
+         "                size and change (in bytes), state\n"
          "  --date-order  how to read the stamps' dates where the report's own stamps leave\n"
          "                the order open: day, month, year (dmy), mdy or ymd\n"
          "  --help        this text\n"
@@ -150,7 +160,7 @@ bool readNamedReport(const ViewProgram& program, const ViewCommand& command,
   ReadOptions options;
   options.statedOrder = command.dateOrder;
   options.localeOrder = userDateOrder();
-  switch (readReport(bytes, options, report)) {
+  switch (readReport(std::move(bytes), options, report)) {
     case ReadOutcome::kRead:
       return true;
     case ReadOutcome::kNoHeader:
@@ -179,6 +189,55 @@ std::int64_t localSecondsNow() {
   return stampSeconds(stamp);
 }
 
+std::string inputName(const std::u16string& name) {
+  return name == u"-" ? "standard input" : outputBytes(name);
+}
+
+// A report's name as the page shows it, in UTF-8: a POSIX name's bytes (one a code unit) where
+// they are UTF-8, else the name's characters (a Windows name is UTF-16).
+std::string pageName(const std::u16string& name) {
+  if (name == u"-") return "standard input";
+  std::string bytes = outputBytes(name);
+  bool oneByteUnits =
+      std::all_of(name.begin(), name.end(), [](char16_t unit) { return unit <= 0xFF; });
+  if (oneByteUnits && isWellFormedUtf8(bytes)) return bytes;
+  std::string units;
+  for (char16_t unit : name)
+    units += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  return utf8FromUtf16(units, false);
+}
+
+// The two reports compared: `before` is read already.
+int runComparison(const ViewProgram& program, const ViewCommand& command,
+                  const ViewReport& before) {
+  ViewReport after;
+  if (!readNamedReport(program, command, command.reportNames[1], after)) return kViewBadInput;
+  std::string oldName = inputName(command.reportNames[0]);
+  std::string newName = inputName(command.reportNames[1]);
+  Comparison comparison = compareReports(before, after);
+  if (!comparison.differentFolders.empty()) {
+    sayOnStandardError(program,
+                       oldName + " and " + newName +
+                           " are reports of different folders: " + comparison.differentFolders);
+    return kViewBadInput;
+  }
+  if (command.form == OutputForm::kCsv) {
+    for (const auto& [report, name] :
+         {std::pair<const ViewReport*, const std::string*>{&before, &oldName},
+          {&after, &newName}}) {
+      if (report->truncated) {
+        sayOnStandardError(program, *name +
+                                        " ends early, as an interrupted scan leaves it; "
+                                        "folders it may not have reached are \"not reached\"");
+      }
+    }
+    return writeOutput(program, csvChanges(comparison, before, after));
+  }
+  return writeOutput(program,
+                     comparisonPage(comparison, before, pageName(command.reportNames[0]), after,
+                                    pageName(command.reportNames[1]), localSecondsNow()));
+}
+
 }  // namespace
 
 int runView(const std::vector<std::u16string>& arguments, const ViewProgram& program) {
@@ -195,6 +254,7 @@ int runView(const std::vector<std::u16string>& arguments, const ViewProgram& pro
   }
   ViewReport report;
   if (!readNamedReport(program, command, command.reportNames[0], report)) return kViewBadInput;
+  if (command.reportNames.size() == 2) return runComparison(program, command, report);
   if (command.form == OutputForm::kCsv) {
     if (report.truncated) {
       sayOnStandardError(program,

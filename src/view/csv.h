@@ -6,6 +6,13 @@
 
 #include <string>
 
+#include "view/comparison.h"
 #include "view/report_reader.h"
 
 std::string csvTable(const ViewReport& report);
+
+// The comparison of two reports as CSV: a line per folder of either report, in the comparison's
+// order, with its total size in each (empty where that report has no row for it), the change
+// where it is known, and its state.
+std::string csvChanges(const Comparison& comparison, const ViewReport& before,
+                       const ViewReport& after);

@@ -1,5 +1,6 @@
 #include "view/page.h"
 
+#include "platform/memory.h"
 #include "view/encode.h"
 #include "view/page_assets.h"
 #include "view/page_parts.h"
@@ -53,8 +54,8 @@ void appendRowData(std::string& out, const ViewReport& report, std::size_t index
   out += ']';
 }
 
-std::string reportData(const ViewReport& report, std::int64_t madeSeconds) {
-  std::string out = "{\"separator\":";
+void appendReportData(std::string& out, const ViewReport& report, std::int64_t madeSeconds) {
+  out += "{\"separator\":";
   appendJsonString(out, std::string(1, report.separator));
   out += ",\"folder\":";
   appendShownJson(out, report.folder, report.encoding);
@@ -76,7 +77,6 @@ std::string reportData(const ViewReport& report, std::int64_t madeSeconds) {
     out += ']';
   }
   out += "]}";
-  return out;
 }
 
 }  // namespace
@@ -89,6 +89,7 @@ std::string htmlPage(const ViewReport& report, std::int64_t madeSeconds) {
     appendShownHtml(folder, report.folder, report.encoding);
   }
   std::string out = pageStart("Treemeter: " + folder);
+  reserveInLargePages(out, kPageScript.size() + report.text->size() * 3 / 2);
   out += "<header>\n<h1>" + folder + "</h1>\n";
   for (const std::string& line : report.settingsLines) {
     out += "<p class=\"setting\">";
@@ -101,6 +102,7 @@ std::string htmlPage(const ViewReport& report, std::int64_t madeSeconds) {
   out +=
       "<section id=\"errors-section\" hidden><h2>Folders that could not be read</h2>\n"
       "<div class=\"scroller\" id=\"errors-box\"><ul id=\"errors\"></ul></div></section>\n";
-  appendPageEnd(out, reportData(report, madeSeconds), kReportScript);
+  appendPageEnd(
+      out, [&](std::string& data) { appendReportData(data, report, madeSeconds); }, kReportScript);
   return out;
 }

@@ -1,6 +1,7 @@
 // What the pages share: the folder tree, the treemap with its zoom, trail, keyboard and tooltip,
-// the legend, and the table with its sorting and filter box; a page's own script (report.js)
-// describes its folders to them. Names only ever become text (textContent), never markup.
+// the legend, and the table with its sorting and filter box; a page's own script (report.js,
+// comparison.js) describes its folders to them. Names only ever become text (textContent), never
+// markup.
 // The zoomed folder is the page's fragment (#path), so that Back and Forward move between zooms.
 
 const mostCells = 3000;   // the largest rectangles first, up to this many

@@ -41,7 +41,7 @@ void appendParagraph(std::string& out, std::string_view className, std::string_v
 }  // namespace
 
 const std::string_view kMapAndTable = R"(<nav id="trail" aria-label="Folders zoomed into"></nav>
-<div id="map"></div>
+<div id="map-row"><div id="map"></div></div>
 <div id="legend"></div>
 <div id="tip" hidden></div>
 <h2>Folders</h2>
@@ -64,11 +64,13 @@ std::string pageStart(std::string_view title) {
   return out;
 }
 
-void appendPageEnd(std::string& out, const std::string& json, std::string_view script) {
+void appendDataStart(std::string& out) {
   out +=
       "<noscript><p class=\"note\">The treemap and the table need JavaScript.</p></noscript>\n"
       "<script type=\"application/json\" id=\"page-data\">";
-  out += json;
+}
+
+void appendScript(std::string& out, std::string_view script) {
   out += "</script>\n<script>\n(function() {\n'use strict';\n";
   out += kPageScript;
   out += script;

@@ -12,12 +12,24 @@
 // nothing from anywhere, and the opening of the body.
 std::string pageStart(std::string_view title);
 
-// The trail, the treemap, its legend and tooltip, and the table with its filter box.
+// The trail, the treemap (in a row where more can stand beside it), its legend and tooltip, and
+// the table with its filter box.
 extern const std::string_view kMapAndTable;
 
-// The end of the document: the page's data as JSON, the script that shows it (the shared part
-// and `script`), and the closing tags.
-void appendPageEnd(std::string& out, const std::string& json, std::string_view script);
+// The end of the document: the page's data as JSON, which `appendData(out)` appends, the script
+// that shows it (the shared part and `script`), and the closing tags.
+template <typename AppendData>
+void appendPageEnd(std::string& out, AppendData appendData, std::string_view script);
+
+void appendDataStart(std::string& out);
+void appendScript(std::string& out, std::string_view script);
+
+template <typename AppendData>
+void appendPageEnd(std::string& out, AppendData appendData, std::string_view script) {
+  appendDataStart(out);
+  appendData(out);
+  appendScript(out, script);
+}
 
 // The report's bytes as valid UTF-8 with invisible characters shown (shownText), as a JSON string
 // or as HTML text.

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "paths/paths.h"
+#include "platform/memory.h"
 #include "view/encode.h"
 
 namespace {
@@ -44,7 +45,7 @@ constexpr SizeUnit kSizeUnits[] = {
 
 // The unit of a size text ("2.861 MB"), with its whole part and thousandths; null when the text
 // is not a size.
-const SizeUnit* readSizeText(std::string_view text, std::uint64_t& whole,
+const SizeUnit* sizeTextUnit(std::string_view text, std::uint64_t& whole,
                              std::uint64_t& thousandths) {
   std::size_t point = text.find('.');
   if (point == std::string_view::npos || text.size() < point + 5 || text[point + 4] != ' ' ||
@@ -324,20 +325,21 @@ std::int64_t daysFromCivil(int year, int month, int day) {
 
 // The report's text: what follows a byte order mark, made UTF-8 if it was UTF-16. `marked` tells
 // whether there was a mark, which settles the encoding.
-std::string reportText(std::string_view bytes, bool& marked) {
+std::string reportText(std::string bytes, bool& marked) {
   marked = true;
-  if (beginsWith(bytes, "\xFF\xFE")) return utf8FromUtf16(bytes.substr(2), false);
-  if (beginsWith(bytes, "\xFE\xFF")) return utf8FromUtf16(bytes.substr(2), true);
-  if (beginsWith(bytes, "\xEF\xBB\xBF")) return std::string(bytes.substr(3));
+  std::string_view view = bytes;
+  if (beginsWith(view, "\xFF\xFE")) return utf8FromUtf16(view.substr(2), false);
+  if (beginsWith(view, "\xFE\xFF")) return utf8FromUtf16(view.substr(2), true);
+  if (beginsWith(view, "\xEF\xBB\xBF")) return bytes.erase(0, 3);
   marked = false;
-  return std::string(bytes);
+  return bytes;
 }
 
 }  // namespace
 
 bool parseSizeText(std::string_view text, std::uint64_t& bytes) {
   std::uint64_t whole, thousandths;
-  const SizeUnit* unit = readSizeText(text, whole, thousandths);
+  const SizeUnit* unit = sizeTextUnit(text, whole, thousandths);
   if (!unit) return false;
   std::uint64_t fraction = (thousandths * unit->bytes + 500) / 1000;
   bool fits = whole <= (kMostBytes - fraction) / unit->bytes;
@@ -345,10 +347,12 @@ bool parseSizeText(std::string_view text, std::uint64_t& bytes) {
   return true;
 }
 
-std::uint64_t sizeTextPrecision(std::string_view text) {
+bool readSizeText(std::string_view text, SizeText& size) {
   std::uint64_t whole, thousandths;
-  const SizeUnit* unit = readSizeText(text, whole, thousandths);
-  return unit ? (unit->bytes + 1999) / 2000 : 0;
+  const SizeUnit* unit = sizeTextUnit(text, whole, thousandths);
+  if (!unit || whole > kMostBytes / 1000 - 1) return false;
+  size = {whole * 1000 + thousandths, unit->bytes};
+  return true;
 }
 
 Stamp parseStamp(std::string_view text, DateOrder order) {
@@ -369,9 +373,9 @@ std::int64_t stampSeconds(const Stamp& stamp) {
          stamp.minute * 60 + stamp.second;
 }
 
-ReadOutcome readReport(std::string_view bytes, const ReadOptions& options, ViewReport& report) {
+ReadOutcome readReport(std::string bytes, const ReadOptions& options, ViewReport& report) {
   bool marked = false;
-  report.text = std::make_unique<const std::string>(reportText(bytes, marked));
+  report.text = std::make_unique<const std::string>(reportText(std::move(bytes), marked));
   std::string_view text = *report.text;
   // The lines before the header are the banner and the settings.
   std::size_t start = 0;
@@ -390,7 +394,8 @@ ReadOutcome readReport(std::string_view bytes, const ReadOptions& options, ViewR
       if (beginsWith(line, kCutoffStart)) evidence.add(line.substr(kCutoffStart.size()));
     }
   }
-  report.rows.reserve(static_cast<std::size_t>(std::count(text.begin() + start, text.end(), '\n')));
+  reserveInLargePages(report.rows,
+                      static_cast<std::size_t>(std::count(text.begin() + start, text.end(), '\n')));
   bool afterError = false;
   bool lastLineUnended = false;
   while (start < text.size()) {

@@ -84,16 +84,20 @@ enum class ReadOutcome {
 };
 
 // The report held in `bytes`: raw, UTF-8 with a byte order mark, or UTF-16 (either byte order)
-// with one.
-ReadOutcome readReport(std::string_view bytes, const ReadOptions& options, ViewReport& report);
+// with one. The report keeps them as its text.
+ReadOutcome readReport(std::string bytes, const ReadOptions& options, ViewReport& report);
 
 // A size text of either family ("2.861 MB", "3.002 MiB") in bytes, to the precision of its three
 // decimals; false when the text is not a size. Sizes beyond 2^64 - 1 bytes stay at that value.
 bool parseSizeText(std::string_view text, std::uint64_t& bytes);
 
-// Half a thousandth of the size text's unit, rounded up: how far the bytes it stands for may lie
-// from what parseSizeText gives. 0 for a text that is not a size.
-std::uint64_t sizeTextPrecision(std::string_view text);
+// A size text as it stands: its number in thousandths of its unit, and the unit in bytes. The
+// bytes it stands for lie within half a thousandth of the unit of thousandths x unit / 1000.
+struct SizeText {
+  std::uint64_t thousandths = 0;
+  std::uint64_t unitBytes = 0;
+};
+bool readSizeText(std::string_view text, SizeText& size);
 
 // The stamp a report's latest file stamp column holds, read in the given order of day and month.
 Stamp parseStamp(std::string_view text, DateOrder order = DateOrder::kMonthDayYear);

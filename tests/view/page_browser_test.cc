@@ -211,4 +211,82 @@ TEST(PageInBrowser, KeyboardSortsAndZoomsTheFilterSearchesEveryRowAndBackUndoesA
   removeTree(top);
 }
 
+// Two scans of a tree, one before and one after a folder grew, one shrank, one was added, one
+// removed and one crossed the threshold, compared: the page's summary, the colours of the map's
+// folders and the table tell what was done, as far as the reports can tell it. The old scan
+// lists folders of 1 MB and more, the new one all: so the removed folder is gone, and the added
+// one, like the one that crossed, was below the old report's threshold as far as it can tell.
+TEST(PageInBrowser, AComparisonShowsWhatWasDone) {
+  if (std::string why = browserUnavailable(); !why.empty()) GTEST_SKIP() << why;
+  constexpr std::int64_t kMB = 1 << 20;
+  std::string top = makeTemporaryFolder();
+  std::string tree = top + "/tree";
+  makeFolder(tree);
+  for (const char* folder : {"grows", "shrinks", "removed", "crosses", "stays"}) {
+    makeFolder(tree + "/" + folder);
+  }
+  makeFile(tree + "/grows/f", 2 * kMB);
+  makeFile(tree + "/shrinks/f", 3 * kMB);
+  makeFile(tree + "/removed/f", 2 * kMB);
+  makeFile(tree + "/crosses/f", kMB / 2);
+  makeFile(tree + "/stays/f", 2 * kMB);
+  std::ofstream(top + "/before.tsv", std::ios::binary)
+      << runProgram({"no", "1MB", "0", "0", tree}).out;
+  makeFile(tree + "/grows/f", 6 * kMB);
+  makeFile(tree + "/shrinks/f", kMB);
+  removeTree(tree + "/removed");
+  makeFile(tree + "/crosses/f", 5 * kMB / 2);
+  makeFolder(tree + "/added");
+  makeFile(tree + "/added/f", 5 * kMB / 2);
+  std::ofstream(top + "/after.tsv", std::ios::binary)
+      << runProgram({"no", "0", "0", "0", tree}).out;
+  ProgramOptions viewer;
+  viewer.command = {TREEMETER_VIEW_PROGRAM};
+  ProgramResult page = runProgram({top + "/before.tsv", top + "/after.tsv"}, viewer);
+  ASSERT_EQ(page.exitStatus, 0) << page.err;
+  std::ofstream(top + "/page.html", std::ios::binary) << page.out;
+
+  Browser browser;
+  ASSERT_TRUE(openBrowser(browser, "file://" + top + "/page.html", top + "/profile"))
+      << browser.failure;
+  const std::string summary = "document.querySelector('#summary ";
+  EXPECT_EQ(evaluate(browser, summary + ".counts').textContent"),
+            "2 grew, 1 shrank, 1 unchanged, 1 gone, 2 below the threshold.");
+  EXPECT_EQ(evaluate(browser, summary + ".total').textContent"),
+            "In all: 9.500 MB to 14.000 MB, +4.500 MB (+47.4%).");
+  // Most grown and most shrunk by their own change: the folder above them changed only through
+  // them, and those the old report left out grew by at least their size less its threshold.
+  const std::string lists =
+      "[...document.querySelectorAll('.most ol')].map((list) => [...list.children].map((item) => "
+      "item.textContent.replace(/^.*\\/tree\\//, ''))).join(' | ')";
+  EXPECT_EQ(evaluate(browser, lists),
+            "grows +4.000 MB own,added \u2265 +1.499 MB own (below the threshold in the old "
+            "report),crosses \u2265 +1.499 MB own (below the threshold in the old report) | "
+            "removed \u22122.000 MB own (gone),shrinks \u22122.000 MB own");
+  // Each folder's colour on the map, by its own change against its size.
+  const std::string colours =
+      "[...document.querySelectorAll('.cell')].map((cell) => cell.getAttribute('aria-label') + "
+      "' ' + cell.style.background).filter((text) => !text.startsWith('null')).sort().join(' | ')";
+  EXPECT_EQ(evaluate(browser, colours),
+            "added, 2.500 MB \u2265 +1.499 MB rgb(214, 96, 77) | crosses, 2.500 MB \u2265 "
+            "+1.499 MB rgb(214, 96, 77) | grows, 6.000 MB +4.000 MB rgb(214, 96, 77) | shrinks, "
+            "1.000 MB \u22122.000 MB rgb(67, 147, 195) | stays, 2.000 MB  rgb(242, 242, 242)");
+  EXPECT_EQ(evaluate(browser, "document.getElementById('old-only-list').textContent"),
+            "" + tree + "/removed 2.000 MB, gone");
+  // The table, by path.
+  evaluate(browser, "document.querySelector('th[data-key=path] button').click()");
+  EXPECT_EQ(evaluate(browser,
+                     "[...document.querySelectorAll('#rows tbody tr')].map((row) => [...row.cells]"
+                     ".map((cell) => cell.textContent).join(';').replace(/^.*\\/tree/, ''))"
+                     ".join(' | ')"),
+            ";9.500 MB;14.000 MB;+4.500 MB;+47.4%;grew | /added;;2.500 MB;\u2265 +1.499 MB;;below "
+            "the threshold in the old report | /crosses;;2.500 MB;\u2265 +1.499 MB;;below the "
+            "threshold in the old report | /grows;2.000 MB;6.000 MB;+4.000 MB;+200.0%;grew | "
+            "/removed;2.000 MB;;\u22122.000 MB;\u2212100.0%;gone | /shrinks;3.000 MB;1.000 MB;"
+            "\u22122.000 MB;\u221266.7%;shrank | /stays;2.000 MB;2.000 MB;unchanged;;unchanged");
+  closeBrowser(browser);
+  EXPECT_EQ(browser.failure, "");
+  removeTree(top);
+}
+
 }  // namespace

@@ -30,7 +30,7 @@ std::string narrow(std::u16string_view text) {
 }
 
 bool read(std::string_view text, ViewReport& report, const ReadOptions& options = ReadOptions()) {
-  return readReport(text, options, report) == ReadOutcome::kRead;
+  return readReport(std::string(text), options, report) == ReadOutcome::kRead;
 }
 
 TEST(ReportReader, ReadsBothPlatformsRowsErrorsUnitsAndStamps) {

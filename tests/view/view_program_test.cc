@@ -51,9 +51,15 @@ TEST(ViewProgram, InputItCannotUseGetsOneLineOnStandardErrorAndStatus2) {
             "Generating stats for: /srv\n"
             "path\ttotal size\tsize on disk\tfile count\tlatest file stamp\n"
             "/srv\t1.000 MB\t1.049 MiB\t5\t13/10/26 10:00:00\n");
+  writeFile(top + "/other.tsv",
+            "Generating stats for: /home\n"
+            "path\ttotal size\tsize on disk\tfile count\tlatest file stamp\n"
+            "/home\t1.000 MB\t1.049 MiB\t5\t13/10/26 10:00:00\n");
   const std::vector<std::vector<std::string>> commandLines = {
       {"--pdf"},                                     // an unknown option
-      {"--csv", "a.tsv", "b.tsv"},                   // two reports
+      {"--csv", "a.tsv", "b.tsv", "c.tsv"},          // three reports
+      {"-", "-"},                                    // standard input twice
+      {top + "/day-first.tsv", top + "/other.tsv"},  // reports of two folders
       {top + "/missing.tsv"},                        // a file that is not there
       {"--csv", top},                                // a folder
       {top + "/notes.txt"},                          // no header line
