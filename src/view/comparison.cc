@@ -210,6 +210,7 @@ void missingFrom(FolderChange& change, const ViewReport& other, const ReportFact
                  std::uint64_t precision) {
   change.state =
       stateOfMissing(other, facts, key, inNewOnly ? ChangeState::kNew : ChangeState::kGone);
+  change.slack = precision;
   Wide signedBytes = inNewOnly ? Wide(bytes) : -Wide(bytes);
   if (change.state == ChangeState::kNew || change.state == ChangeState::kGone) {
     change.bound = ChangeBound::kExact;
@@ -309,6 +310,7 @@ Comparison compareReports(const ViewReport& before, const ViewReport& after) {
     const ReportRow& then = before.rows[change.oldRow];
     change.bound = ChangeBound::kExact;
     change.change = clampedDifference(Wide(now.totalBytes) - Wide(then.totalBytes));
+    change.slack = precisionOf(then.totalText) + precisionOf(now.totalText);
     change.state = withinPrecision(then.totalText, now.totalText) ? ChangeState::kUnchanged
                    : change.change > 0                            ? ChangeState::kGrew
                                                                   : ChangeState::kShrank;

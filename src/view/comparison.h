@@ -46,6 +46,7 @@ struct FolderChange {
   ChangeState state = ChangeState::kUnchanged;
   ChangeBound bound = ChangeBound::kUnknown;
   std::int64_t change = 0;  // new size less old size, in bytes, as `bound` says
+  std::uint64_t slack = 0;  // how far the texts' rounding may put `change` from the truth
 };
 
 struct Comparison {

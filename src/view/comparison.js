@@ -11,10 +11,11 @@ const [GREW, SHRANK, UNCHANGED, NEW, GONE, BELOW, BEYOND, UNREADABLE, NOT_REACHE
     stateNames.keys();
 const [EXACT, AT_LEAST, AT_MOST] = [0, 1, 2];
 
-// [parent, name, old bytes or -1, new bytes or -1, state, bound, change]
+// [parent, name, old bytes or -1, new bytes or -1, state, bound, change, slack (how far the
+// texts' rounding may put the change from the truth)]
 function folderOfRow(row, index) {
-  const [parent, name, old, now, state, bound, change] = row;
-  return {index, parent, name, old, now, state, bound, change, area: Math.max(now, 0)};
+  const [parent, name, old, now, state, bound, change, slack] = row;
+  return {index, parent, name, old, now, state, bound, change, slack, area: Math.max(now, 0)};
 }
 const {folders, root} = folderTree(data.rows, folderOfRow, data.separator, data.folder);
 if (root.synthetic) {
@@ -31,11 +32,18 @@ if (root.synthetic) {
 // A change in bytes that is known, exactly or as a bound; null when nothing is.
 const knownChange = (f) => f.bound <= AT_MOST ? f.change : null;
 // A folder's own change: its change less its subfolders' (theirs are known on their own). A
-// subfolder whose change is unknown leaves it in its parent's.
+// subfolder whose change is unknown leaves it in its parent's. An own change within the rounding
+// of the texts it is worked out from is none.
 for (const f of folders) {
   const change = knownChange(f);
-  f.own =
-      change === null ? null : f.children.reduce((sum, g) => sum - (knownChange(g) || 0), change);
+  let slack = f.slack;
+  let own = change;
+  for (const g of f.children) {
+    if (knownChange(g) === null) continue;
+    own -= g.change;
+    slack += g.slack;
+  }
+  f.own = change === null ? null : Math.abs(own) <= slack ? 0 : own;
   // Where a subfolder's change is only a bound, so is this one's own change: such a folder is
   // left out of the lists of those that changed most.
   f.ownBounded = f.children.some((g) => knownChange(g) !== null && g.bound !== EXACT);
@@ -73,28 +81,29 @@ function stateText(f) {
       stateNames[f.state];
 }
 
-// Colours of a diverging scale: grew warm, shrank cool, unchanged neutral. A folder's share is
-// its own change against its size.
+// Colours of a diverging scale: grew warm, shrank cool, unchanged neutral, by a folder's own
+// change against the largest own change of any folder, so that where most went shows at a
+// glance.
+const largest = folders.reduce((most, f) => Math.max(most, Math.abs(f.own || 0)), 0);
+const [half, tenth] = [Math.max(largest / 2, 1), Math.max(largest / 10, 1)];
 const scale = [
-  [0.5, 'grew by half its size or more', '#d6604d'],
-  [0.1, 'grew by a tenth to a half', '#f4a582'],
-  [0.005, 'grew by less than a tenth', '#fddbc7'],
-  [-0.005, 'unchanged (own change under 0.5%)', '#f2f2f2'],
-  [-0.1, 'shrank by less than a tenth', '#d1e5f0'],
-  [-0.5, 'shrank by a tenth to a half', '#92c5de'],
-  [-Infinity, 'shrank by half its size or more', '#4393c3'],
+  [half, `grew by ${sizeText(half)} or more`, '#d6604d'],
+  [tenth, `grew by ${sizeText(tenth)} to ${sizeText(half)}`, '#f4a582'],
+  [1, `grew by less than ${sizeText(tenth)}`, '#fddbc7'],
+  [-1, 'no change of its own', '#f2f2f2'],
+  [-tenth, `shrank by less than ${sizeText(tenth)}`, '#d1e5f0'],
+  [-half, `shrank by ${sizeText(tenth)} to ${sizeText(half)}`, '#92c5de'],
+  [-Infinity, `shrank by ${sizeText(half)} or more`, '#4393c3'],
 ];
 const unknownShade = '#d9d9d9';
 function colour(f) {
   if (f.own === null) return unknownShade;
-  if (f.state === UNCHANGED && f.children.length === 0) return scale[3][2];
-  const size = Math.max(f.old, f.now, 1);
-  return scale.find(([least]) => f.own / size >= least)[2];
+  return scale.find(([least]) => f.own >= least)[2];
 }
 const mark = (f) => f.state === NEW ? 'new' : f.own === null ? 'unknown' : '';
 
 drawLegend(
-    'Each folder coloured by its own change (its change less its subfolders\') against its size:',
+    'Each folder coloured by its own change (its change less its subfolders\'):',
     scale.map(([, name, shade]) => [name, shade]).concat([
       ['new', scale[0][2], 'new'], ['change unknown', unknownShade, 'unknown']
     ]));
@@ -141,8 +150,7 @@ function drawSummary() {
               (f.state === GREW || f.state === SHRANK ? '' : ` (${stateText(f)})`)));
       list.appendChild(item);
     }
-    if (!ranked.length) list.appendChild(element('li', 'none', 'none'));
-    part.appendChild(list);
+    part.appendChild(ranked.length ? list : element('p', 'none', 'None.'));
     box.appendChild(part);
   }
   summary.appendChild(box);

@@ -44,8 +44,8 @@ int stateNumber(ChangeState state) {
   return static_cast<int>(state);
 }
 
-// [parent, name, old bytes or -1, new bytes or -1, state, bound, change], the state and bound
-// numbered in the order comparison.h declares them.
+// [parent, name, old bytes or -1, new bytes or -1, state, bound, change, slack], the state and
+// bound numbered in the order comparison.h declares them.
 void appendComparisonData(std::string& out, const Comparison& comparison, const ViewReport& before,
                           const ViewReport& after, std::int64_t madeSeconds) {
   out += "{\"separator\":";
@@ -77,6 +77,8 @@ void appendComparisonData(std::string& out, const Comparison& comparison, const 
     appendNumber(out, static_cast<std::int64_t>(change.bound));
     out += ',';
     appendNumber(out, change.change);
+    out += ',';
+    appendNumber(out, change.slack);
     out += ']';
   }
   out += "]}";

@@ -263,14 +263,15 @@ TEST(PageInBrowser, AComparisonShowsWhatWasDone) {
             "grows +4.000 MB own,added \u2265 +1.499 MB own (below the threshold in the old "
             "report),crosses \u2265 +1.499 MB own (below the threshold in the old report) | "
             "removed \u22122.000 MB own (gone),shrinks \u22122.000 MB own");
-  // Each folder's colour on the map, by its own change against its size.
+  // Each folder's colour on the map, by its own change against the largest (4 MB): half of it and
+  // more, a tenth to a half, none.
   const std::string colours =
       "[...document.querySelectorAll('.cell')].map((cell) => cell.getAttribute('aria-label') + "
       "' ' + cell.style.background).filter((text) => !text.startsWith('null')).sort().join(' | ')";
   EXPECT_EQ(evaluate(browser, colours),
-            "added, 2.500 MB \u2265 +1.499 MB rgb(214, 96, 77) | crosses, 2.500 MB \u2265 "
-            "+1.499 MB rgb(214, 96, 77) | grows, 6.000 MB +4.000 MB rgb(214, 96, 77) | shrinks, "
-            "1.000 MB \u22122.000 MB rgb(67, 147, 195) | stays, 2.000 MB  rgb(242, 242, 242)");
+            "added, 2.500 MB \u2265 +1.499 MB rgb(244, 165, 130) | crosses, 2.500 MB \u2265 "
+            "+1.499 MB rgb(244, 165, 130) | grows, 6.000 MB +4.000 MB rgb(214, 96, 77) | shrinks, "
+            "1.000 MB \u22122.000 MB rgb(146, 197, 222) | stays, 2.000 MB  rgb(242, 242, 242)");
   EXPECT_EQ(evaluate(browser, "document.getElementById('old-only-list').textContent"),
             "" + tree + "/removed 2.000 MB, gone");
   // The table, by path.
