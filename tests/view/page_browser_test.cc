@@ -230,9 +230,15 @@ TEST(PageInBrowser, AComparisonShowsWhatWasDone) {
   makeFile(tree + "/removed/f", 2 * kMB);
   makeFile(tree + "/crosses/f", kMB / 2);
   makeFile(tree + "/stays/f", 2 * kMB);
+  // A folder that grows only through its subfolder, whose size text rounds the other way.
+  makeFolder(tree + "/nested");
+  makeFolder(tree + "/nested/inner");
+  makeFile(tree + "/nested/inner/f", 1500000);
+  makeFile(tree + "/nested/1000", 1000);
   std::ofstream(top + "/before.tsv", std::ios::binary)
       << runProgram({"no", "1MB", "0", "0", tree}).out;
   makeFile(tree + "/grows/f", 6 * kMB);
+  makeFile(tree + "/nested/inner/f", 3500000);
   makeFile(tree + "/shrinks/f", kMB);
   removeTree(tree + "/removed");
   makeFile(tree + "/crosses/f", 5 * kMB / 2);
@@ -251,16 +257,18 @@ TEST(PageInBrowser, AComparisonShowsWhatWasDone) {
       << browser.failure;
   const std::string summary = "document.querySelector('#summary ";
   EXPECT_EQ(evaluate(browser, summary + ".counts').textContent"),
-            "2 grew, 1 shrank, 1 unchanged, 1 gone, 2 below the threshold.");
+            "4 grew, 1 shrank, 1 unchanged, 1 gone, 2 below the threshold.");
   EXPECT_EQ(evaluate(browser, summary + ".total').textContent"),
-            "In all: 9.500 MB to 14.000 MB, +4.500 MB (+47.4%).");
-  // Most grown and most shrunk by their own change: the folder above them changed only through
-  // them, and those the old report left out grew by at least their size less its threshold.
+            "In all: 10.931 MB to 17.339 MB, +6.408 MB (+58.6%).");
+  // Most grown and most shrunk by their own change: the folders above them changed only through
+  // them (nested's own change is the rounding of its text and inner's), and those the old report
+  // left out grew by at least their size less its threshold.
   const std::string lists =
       "[...document.querySelectorAll('.most ol')].map((list) => [...list.children].map((item) => "
       "item.textContent.replace(/^.*\\/tree\\//, ''))).join(' | ')";
   EXPECT_EQ(evaluate(browser, lists),
-            "grows +4.000 MB own,added \u2265 +1.499 MB own (below the threshold in the old "
+            "grows +4.000 MB own,nested/inner +1.907 MB own,added \u2265 +1.499 MB own (below the "
+            "threshold in the old "
             "report),crosses \u2265 +1.499 MB own (below the threshold in the old report) | "
             "removed \u22122.000 MB own (gone),shrinks \u22122.000 MB own");
   // Each folder's colour on the map, by its own change against the largest (4 MB): half of it and
@@ -270,8 +278,9 @@ TEST(PageInBrowser, AComparisonShowsWhatWasDone) {
       "' ' + cell.style.background).filter((text) => !text.startsWith('null')).sort().join(' | ')";
   EXPECT_EQ(evaluate(browser, colours),
             "added, 2.500 MB \u2265 +1.499 MB rgb(244, 165, 130) | crosses, 2.500 MB \u2265 "
-            "+1.499 MB rgb(244, 165, 130) | grows, 6.000 MB +4.000 MB rgb(214, 96, 77) | shrinks, "
-            "1.000 MB \u22122.000 MB rgb(146, 197, 222) | stays, 2.000 MB  rgb(242, 242, 242)");
+            "+1.499 MB rgb(244, 165, 130) | grows, 6.000 MB +4.000 MB rgb(214, 96, 77) | nested, "
+            "3.339 MB +1.908 MB rgb(242, 242, 242) | shrinks, 1.000 MB \u22122.000 MB "
+            "rgb(146, 197, 222) | stays, 2.000 MB  rgb(242, 242, 242)");
   EXPECT_EQ(evaluate(browser, "document.getElementById('old-only-list').textContent"),
             "" + tree + "/removed 2.000 MB, gone");
   // The table, by path.
@@ -280,11 +289,13 @@ TEST(PageInBrowser, AComparisonShowsWhatWasDone) {
                      "[...document.querySelectorAll('#rows tbody tr')].map((row) => [...row.cells]"
                      ".map((cell) => cell.textContent).join(';').replace(/^.*\\/tree/, ''))"
                      ".join(' | ')"),
-            ";9.500 MB;14.000 MB;+4.500 MB;+47.4%;grew | /added;;2.500 MB;\u2265 +1.499 MB;;below "
+            ";10.931 MB;17.339 MB;+6.408 MB;+58.6%;grew | /added;;2.500 MB;\u2265 +1.499 MB;;below "
             "the threshold in the old report | /crosses;;2.500 MB;\u2265 +1.499 MB;;below the "
             "threshold in the old report | /grows;2.000 MB;6.000 MB;+4.000 MB;+200.0%;grew | "
-            "/removed;2.000 MB;;\u22122.000 MB;\u2212100.0%;gone | /shrinks;3.000 MB;1.000 MB;"
-            "\u22122.000 MB;\u221266.7%;shrank | /stays;2.000 MB;2.000 MB;unchanged;;unchanged");
+            "/nested;1.431 MB;3.339 MB;+1.908 MB;+133.3%;grew | /nested/inner;1.431 MB;3.338 MB;"
+            "+1.907 MB;+133.3%;grew | /removed;2.000 MB;;\u22122.000 MB;\u2212100.0%;gone | "
+            "/shrinks;3.000 MB;1.000 MB;\u22122.000 MB;\u221266.7%;shrank | /stays;2.000 MB;"
+            "2.000 MB;unchanged;;unchanged");
   closeBrowser(browser);
   EXPECT_EQ(browser.failure, "");
   removeTree(top);
