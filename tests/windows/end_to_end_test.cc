@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -354,8 +355,9 @@ TEST_F(WindowsBuildTest, ViewersReadBothBuildsReportsAlikeAndFindNothingChanged)
   std::string reports = makeTemporaryFolder();
   std::ofstream(reports + "/linux.tsv", std::ios::binary)
       << runProgram({"no", "0", "0", "0", top}).out;
+  // Under wine in a day-first locale, where Linux writes month first.
   std::ofstream(reports + "/windows.tsv", std::ios::binary)
-      << runWindows({"no", "0", "0", "0", windowsPath(top)}).out;
+      << runWindows({"no", "0", "0", "0", windowsPath(top)}, "en_GB.UTF-8").out;
   ProgramOptions viewer;
   viewer.command = {TREEMETER_VIEW_PROGRAM};
   // Path, sizes, count, stamp: the paths aside (the two forms), the same lines.
@@ -370,6 +372,9 @@ TEST_F(WindowsBuildTest, ViewersReadBothBuildsReportsAlikeAndFindNothingChanged)
               fromWindows[i].substr(fromWindows[i].find(',')));
   }
   EXPECT_NE(fromLinux[0].find(",2023-11-14T22:13:20"), std::string::npos) << fromLinux[0];
+  std::ifstream windowsReport(reports + "/windows.tsv");
+  std::string windowsText((std::istreambuf_iterator<char>(windowsReport)), {});
+  EXPECT_NE(windowsText.find("\t14/11/2023 22:13:20\r\n"), std::string::npos) << windowsText;
 
   ProgramResult changes =
       runProgram({"--csv", reports + "/linux.tsv", reports + "/windows.tsv"}, viewer);
