@@ -13,8 +13,11 @@ namespace {
 std::uint32_t readToEnd(int descriptor, std::string& bytes) {
   std::size_t used = bytes.size();
   for (;;) {
-    // Read into the text's own room, which doubles when it is full.
-    if (bytes.capacity() == used) reserveInLargePages(bytes, 2 * used + (1 << 16));
+    // Read into the text's own room, at least 64 KiB, which doubles when it is full.
+    constexpr std::size_t kLeast = 1 << 16;
+    if (bytes.capacity() == used || bytes.capacity() < kLeast) {
+      reserveInLargePages(bytes, used < kLeast ? kLeast : 2 * used);
+    }
     bytes.resize(bytes.capacity());
     ssize_t got = read(descriptor, bytes.data() + used, bytes.size() - used);
     if (got < 0 && errno == EINTR) continue;
