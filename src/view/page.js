@@ -165,23 +165,23 @@ function fillLazily(box, list, count, make) {
   more();
 }
 
-// The treemap of spec.root's tree. Each folder has `area`; spec.colour(f) is its cell's
-// background, spec.mark(f) a class that marks its cell (or ''), spec.sizeText(f) the size on its
-// label, spec.tip(f) the [name, value] lines of its tooltip.
-function showMap(spec) {
+// The treemap of view.root's tree. Each folder has `area`; view.colour(f) is its cell's
+// background, view.mark(f) a class that marks its cell (or ''), view.sizeText(f) the size on its
+// label, view.tip(f) the [name, value] lines of its tooltip.
+function showMap(view) {
   const map = document.getElementById('map');
   const tip = document.getElementById('tip');
   const trail = document.getElementById('trail');
-  let focus = spec.root;
+  let focus = view.root;
   let pointer = null;  // where the mouse last was over the map
   let focusCellAfterDrawing = false;
 
-  const folderOf = (cell) => cell.dataset.index >= 0 ? spec.folders[cell.dataset.index] : spec.root;
+  const folderOf = (cell) => cell.dataset.index >= 0 ? view.folders[cell.dataset.index] : view.root;
   const labelOf = (f) => f === focus ? f.path : f.name;
 
   function drawCell(box, withChildren) {
     const f = box.folder;
-    const mark = spec.mark(f);
+    const mark = view.mark(f);
     const cell = element('div', `cell${withChildren ? ' parent' : ''}${mark ? ' ' + mark : ''}`);
     cell.dataset.index = f.index;
     Object.assign(cell.style, {
@@ -189,17 +189,17 @@ function showMap(spec) {
       top: `${box.y}px`,
       width: `${box.w}px`,
       height: `${box.h}px`,
-      background: spec.colour(f),
+      background: view.colour(f),
     });
     if (f.up === focus) {
       // The folders one level down are reached by Tab and opened by Enter.
       cell.tabIndex = 0;
       cell.setAttribute('role', 'button');
-      cell.setAttribute('aria-label', `${f.name}, ${spec.sizeText(f)}`);
+      cell.setAttribute('aria-label', `${f.name}, ${view.sizeText(f)}`);
     }
     if (box.w > 30 && box.h > 12) {
       const label = element('span', 'label', labelOf(f));
-      const size = spec.sizeText(f);
+      const size = view.sizeText(f);
       if (size) label.appendChild(element('span', 'size', size));
       cell.appendChild(label);
     }
@@ -208,7 +208,7 @@ function showMap(spec) {
 
   function drawTrail() {
     trail.textContent = '';
-    if (focus === spec.root) {
+    if (focus === view.root) {
       trail.appendChild(element(
           'span', 'hint',
           'Click a folder, or Tab to it and press Enter, to zoom into it; hover over it or ' +
@@ -233,7 +233,7 @@ function showMap(spec) {
   function showTip(f, x, y) {
     tip.textContent = '';
     tip.appendChild(element('div', 'tip-path', f.path));
-    for (const [name, value] of spec.tip(f))
+    for (const [name, value] of view.tip(f))
       tip.appendChild(element('div', '', `${name}: ${value}`));
     tip.hidden = false;
     const left = Math.min(x + 14, window.innerWidth - tip.offsetWidth - 4);
@@ -257,7 +257,7 @@ function showMap(spec) {
     drawTrail();
     map.textContent = '';
     if (!(focus.area > 0)) {
-      map.appendChild(element('p', 'empty', spec.emptyText));
+      map.appendChild(element('p', 'empty', view.emptyText));
     } else {
       const heap = [];
       pushBox(heap, {folder: focus, x: 0, y: 0, w: map.clientWidth, h: map.clientHeight});
@@ -282,15 +282,15 @@ function showMap(spec) {
     try {
       path = decodeURIComponent(location.hash.slice(1));
     } catch (error) {
-      return spec.root;
+      return view.root;
     }
-    if (!path) return spec.root;
-    return spec.folders.find((f) => f.path === path && f.area > 0) || spec.root;
+    if (!path) return view.root;
+    return view.folders.find((f) => f.path === path && f.area > 0) || view.root;
   }
 
   // Zooming changes the fragment; the fragment's change draws the map, also for Back and Forward.
   function zoom(folder) {
-    const fragment = folder === spec.root ? '' : encodeURIComponent(folder.path);
+    const fragment = folder === view.root ? '' : encodeURIComponent(folder.path);
     if (location.hash.slice(1) === fragment) return;
     location.hash = fragment;
   }
