@@ -1,6 +1,6 @@
-// The viewer as a program: treemeter-view [--html | --csv] [REPORT]. It reads a report from the
-// file REPORT, or from standard input when REPORT is missing or "-", and writes the page or the
-// CSV to standard output.
+// The viewer as a program: treemeter-view [--html | --csv] [--date-order ORDER] [REPORT]. It reads
+// a report from the file REPORT, or from standard input when REPORT is missing or "-", and writes
+// the page or the CSV to standard output.
 #pragma once
 
 #include <string>
@@ -13,5 +13,11 @@ constexpr int kViewDone = 0;
 constexpr int kViewOutputLost = 1;
 constexpr int kViewBadInput = 2;
 
-// The whole program, given its command line (program name first) and the name it goes by.
-int runView(const std::vector<std::u16string>& arguments, std::string_view programName);
+// What the program is called on its platform, and the example its usage text ends with.
+struct ViewProgram {
+  std::string_view name;
+  std::string_view example;
+};
+
+// The whole program, given its command line (program name first).
+int runView(const std::vector<std::u16string>& arguments, const ViewProgram& program);

@@ -11,6 +11,18 @@
 // report each byte that is not part of a well-formed sequence becomes U+FFFD.
 std::string utf8Text(std::string_view bytes, TextEncoding encoding);
 
+// UTF-16 text (without its byte order mark) as UTF-8; a unit that is no character (an unpaired
+// surrogate, an odd last byte) becomes U+FFFD.
+std::string utf8FromUtf16(std::string_view bytes, bool bigEndian);
+
+bool isWellFormedUtf8(std::string_view text);
+bool isAscii(std::string_view text);
+
+// Valid UTF-8 as a page shows it: a character that would be invisible or would reorder the text
+// around it (control characters, bidirectional and other format characters, fillers) is written
+// as its code, such as "‹U+202E›", so that a name looks like what it is.
+std::string shownText(std::string_view text);
+
 // Text that can stand anywhere in HTML, an attribute's value included: & < > " ' as references,
 // and control characters, which HTML does not allow, as U+FFFD.
 void appendHtmlText(std::string& out, std::string_view text);

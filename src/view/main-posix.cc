@@ -10,5 +10,9 @@ int main(int argc, char** argv) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(argv[i]);
     arguments.emplace_back(bytes, bytes + std::strlen(argv[i]));
   }
-  return runView(arguments, "treemeter-view");
+  return runView(arguments,
+                 {"treemeter-view",
+                  "Example: treemeter no 1MB 0 3 /srv > srv.tsv && treemeter-view srv.tsv > "
+                  "srv.html\n"
+                  "man treemeter-view tells more.\n"});
 }

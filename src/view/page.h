@@ -4,8 +4,11 @@
 // page loads nothing from anywhere, and its own policy forbids it to.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "view/report_reader.h"
 
-std::string htmlPage(const ViewReport& report);
+// `madeSeconds`: the moment the page is made, as stampSeconds counts (local time); the colours
+// count ages back from the newest stamp not later than it.
+std::string htmlPage(const ViewReport& report, std::int64_t madeSeconds);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -170,16 +171,17 @@ class WindowsBuildTest : public ::testing::Test {
     if (!top.empty()) removeTree(top);
   }
 
-  // Runs `words` (a Windows program and its arguments) under wine.
-  ProgramResult runUnderWine(const std::vector<std::string>& words,
-                             const std::string& locale = "C") {
+  // Runs `words` (a Windows program and its arguments) under wine; its output, unless it is a
+  // page, is text with Windows' line ends.
+  ProgramResult runUnderWine(const std::vector<std::string>& words, const std::string& locale = "C",
+                             bool page = false) {
     ProgramOptions options;
     options.command = {wineProgram()};
     options.environment = {"WINEPREFIX=" + winePrefix, "WINEDEBUG=-all",
                            "HOME=" + environmentValue("HOME"), "LC_ALL=" + locale};
     ProgramResult result = runProgram(words, options);
     EXPECT_EQ(result.exitStatus, 0);
-    checkLineEnds(result.out);
+    if (!page) checkLineEnds(result.out);
     return result;
   }
 
@@ -324,6 +326,77 @@ TEST_F(WindowsBuildTest, UsageTextIsTheLinuxBuildsButForWhereTheManualIs) {
     EXPECT_EQ(windows.out, expected);
     EXPECT_NE(windows.out.find("Usage: Treemeter.exe"), std::string::npos) << windows.out;
   }
+}
+
+// The lines of a CSV table after its header, each cut to its first `columns` fields, sorted.
+std::vector<std::string> csvLines(const std::string& csv, std::size_t columns) {
+  std::vector<std::string> lines = splitLines(csv);
+  if (!lines.empty()) lines.erase(lines.begin());
+  for (std::string& line : lines) {
+    std::size_t end = 0;
+    for (std::size_t field = 0; field < columns && end != std::string::npos; ++field) {
+      end = line.find(',', end + (field > 0));
+    }
+    line = line.substr(0, end);
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// Either build's viewer reads either build's report: the same stamps in ISO form, and compared,
+// no folder changed; TreemeterView.exe compares them as treemeter-view does.
+TEST_F(WindowsBuildTest, ViewersReadBothBuildsReportsAlikeAndFindNothingChanged) {
+  makeFolder(top + "/a");
+  makeFile(top + "/a/f", 5000, kStampA);
+  makeFolder(top + "/b");
+  makeFile(top + "/b/g", 3 << 20, kStampB);
+  makeFolder(top + "/b/c");
+  makeFile(top + "/b/c/h", 7000, kStampA);
+  std::string reports = makeTemporaryFolder();
+  std::ofstream(reports + "/linux.tsv", std::ios::binary)
+      << runProgram({"no", "0", "0", "0", top}).out;
+  // Under wine in a day-first locale, where Linux writes month first.
+  std::ofstream(reports + "/windows.tsv", std::ios::binary)
+      << runWindows({"no", "0", "0", "0", windowsPath(top)}, "en_GB.UTF-8").out;
+  ProgramOptions viewer;
+  viewer.command = {TREEMETER_VIEW_PROGRAM};
+  // Path, sizes, count, stamp: the paths aside (the two forms), the same lines.
+  std::vector<std::string> fromLinux =
+      csvLines(runProgram({"--csv", reports + "/linux.tsv"}, viewer).out, 5);
+  std::vector<std::string> fromWindows =
+      csvLines(runProgram({"--csv", reports + "/windows.tsv"}, viewer).out, 5);
+  ASSERT_EQ(fromLinux.size(), 4u);
+  ASSERT_EQ(fromWindows.size(), 4u);
+  for (std::size_t i = 0; i < fromLinux.size(); ++i) {
+    EXPECT_EQ(fromLinux[i].substr(fromLinux[i].find(',')),
+              fromWindows[i].substr(fromWindows[i].find(',')));
+  }
+  EXPECT_NE(fromLinux[0].find(",2023-11-14T22:13:20"), std::string::npos) << fromLinux[0];
+  std::ifstream windowsReport(reports + "/windows.tsv");
+  std::string windowsText((std::istreambuf_iterator<char>(windowsReport)), {});
+  EXPECT_NE(windowsText.find("\t14/11/2023 22:13:20\r\n"), std::string::npos) << windowsText;
+
+  ProgramResult changes =
+      runProgram({"--csv", reports + "/linux.tsv", reports + "/windows.tsv"}, viewer);
+  EXPECT_EQ(changes.exitStatus, 0) << changes.err;
+  std::vector<std::string> states = splitLines(changes.out);
+  ASSERT_EQ(states.size(), 5u) << changes.out;
+  for (std::size_t i = 1; i < states.size(); ++i) {
+    EXPECT_EQ(states[i].substr(states[i].rfind(',')), ",unchanged") << states[i];
+  }
+  std::string windowsViewer =
+      windowsProgram.substr(0, windowsProgram.rfind('/') + 1) + "TreemeterView.exe";
+  std::vector<std::string> reportNames = {windowsPath(reports + "/linux.tsv"),
+                                          windowsPath(reports + "/windows.tsv")};
+  std::vector<std::string> csvWords = {windowsViewer, "--csv"};
+  csvWords.insert(csvWords.end(), reportNames.begin(), reportNames.end());
+  EXPECT_EQ(runUnderWine(csvWords).out, changes.out);
+  std::vector<std::string> pageWords = {windowsViewer};
+  pageWords.insert(pageWords.end(), reportNames.begin(), reportNames.end());
+  ProgramResult page = runUnderWine(pageWords, "C", true);
+  EXPECT_NE(page.out.find("<h1>What changed in " + windowsPath(top) + "</h1>"), std::string::npos)
+      << page.out.substr(0, 2000);
+  removeTree(reports);
 }
 
 }  // namespace
