@@ -151,12 +151,13 @@ bool writeScanReport(Scan& scan, ReportWriter& writer) {
 
 }  // namespace
 
-void runReport(const RunSettings& settings, ReportWriter& writer, std::size_t workers) {
+void runReport(const RunSettings& settings, ReportWriter& writer, ListingContext& listing,
+               std::size_t workers) {
   std::u16string rootPath = toExtendedPath(settings.folderArg.c_str());
   const ScanRules rules = {settings.processReparsePoints, settings.minSize, settings.dayCutoff,
                            settings.maxDepth};
-  ListingContextPtr listing = makeListingContext();
-  ScanPtr scan = startScan(rules, rootPath, *listing, workers);
+  prepareListing(listing, rootPath);
+  ScanPtr scan = startScan(rules, rootPath, listing, workers);
   bool whole = writeScanReport(*scan, writer);
   eraseStatusLine(writer.status);
   if (whole && !writer.rowPrinted) {
@@ -168,6 +169,12 @@ void runReport(const RunSettings& settings, ReportWriter& writer, std::size_t wo
 }
 
 int runTreemeter(const std::vector<std::u16string>& arguments, std::size_t workers) {
+  ListingContextPtr listing = makeListingContext();
+  return runTreemeter(arguments, *listing, workers);
+}
+
+int runTreemeter(const std::vector<std::u16string>& arguments, ListingContext& listing,
+                 std::size_t workers) {
   ReportOutput output;
   printBanner(output);
   RunSettings settings;
@@ -181,7 +188,7 @@ int runTreemeter(const std::vector<std::u16string>& arguments, std::size_t worke
     if (output.failure == 0) {
       ReportWriter writer(output);
       writer.status = makeStatusLine();
-      runReport(settings, writer, workers);
+      runReport(settings, writer, listing, workers);
     }
   }
   if (!flushOutput(output)) {

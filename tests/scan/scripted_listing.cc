@@ -108,6 +108,8 @@ ListingContextPtr makeListingContext() {
   return makeScriptedListing(nothing);
 }
 
+void prepareListing(ListingContext&, const std::u16string&) {}
+
 ListingRecord recordOf(ListingContext& context) {
   std::lock_guard<std::mutex> lock(context.lock);
   return context.record;
