@@ -346,16 +346,40 @@ void settleAttributes(FileTable& table) {
   }
 }
 
-// Every name lies in a folder in use that the name's reference means, and no folder has more than
-// one name outside the DOS namespace: so the folders form a tree from the root, and a walk down
-// from it visits each folder once.
+// Every folder's chain of parents ends at the root or at one of the volume's own folders ($Extend),
+// never in a loop: a loop would cut its folders off from the tree that a listing shows.
+bool checkParentChains(TablePass& reading, const std::vector<std::uint32_t>& parents,
+                       std::uint32_t noParent) {
+  enum : std::uint8_t { kUnknown, kOnTheWay, kEndsWell };
+  std::vector<std::uint8_t> state(parents.size(), kUnknown);
+  std::vector<std::uint32_t> way;
+  for (std::uint32_t start = kFirstOrdinaryRecord; start < parents.size(); ++start) {
+    way.clear();
+    for (std::uint32_t folder = start;
+         folder != noParent && folder >= kFirstOrdinaryRecord && state[folder] != kEndsWell;
+         folder = parents[folder]) {
+      if (state[folder] == kOnTheWay) {
+        return fail(reading.doubt, "folder " + recordText(folder) + " lies within itself");
+      }
+      state[folder] = kOnTheWay;
+      way.push_back(folder);
+    }
+    for (std::uint32_t folder : way) state[folder] = kEndsWell;
+  }
+  return true;
+}
+
+// Every name lies in a folder in use that the name's reference means, no folder has more than one
+// name outside the DOS namespace, and no folder lies within itself: so the folders form a tree
+// from the root, and a walk down from it visits each folder once.
 bool checkLinks(TablePass& reading) {
   const FileTable& table = reading.table;
   const TableFile& root = table.files[kRootFolderRecord];
   if ((root.flags & (kFileIsBase | kFileIsFolder)) != (kFileIsBase | kFileIsFolder)) {
     return fail(reading.doubt, "the root folder's record is not a folder");
   }
-  std::vector<std::uint8_t> folderNamed(table.files.size(), 0);
+  constexpr std::uint32_t kNoParent = std::numeric_limits<std::uint32_t>::max();
+  std::vector<std::uint32_t> parents(table.files.size(), kNoParent);
   for (const TableLink& link : table.links) {
     const TableFile& folder = table.files[link.folder];
     if (!(folder.flags & kFileIsBase) || !(folder.flags & kFileIsFolder) ||
@@ -364,13 +388,13 @@ bool checkLinks(TablePass& reading) {
                   "a name of " + recordText(link.file) + " lies in a folder that is not in use");
     }
     if (table.files[link.file].flags & kFileIsFolder) {
-      if (folderNamed[link.file]) {
+      if (parents[link.file] != kNoParent) {
         return fail(reading.doubt, "folder " + recordText(link.file) + " has two names");
       }
-      folderNamed[link.file] = 1;
+      parents[link.file] = link.folder;
     }
   }
-  return true;
+  return checkParentChains(reading, parents, kNoParent);
 }
 
 bool readUpcase(TablePass& reading) {
