@@ -131,8 +131,11 @@ void fillAssorted(const std::string& mount) {
   writeBytes(data + "/sizes/packed/zeros", 0, 1 << 20, '\0');
   writeBytes(data + "/sizes/packed/text", 0, 300000, 't');
   writeBytes(data + "/sizes/alone", 0, 3 << 20, 'a');
+  // A named stream is not the file's size, for Windows as for the Linux mount.
+  writeBytes(data + "/sizes/streamed", 0, 1000, 'u');
+  addNamedStream(data + "/sizes/streamed", "extra", 9000);
   for (int i = 0; i < 5000; ++i) writeBytes(data + "/sizes/holes", i * 8192, 4096, 'h');
-  for (const char* name : {"sparse", "packed/zeros", "packed/text", "alone", "holes"}) {
+  for (const char* name : {"sparse", "packed/zeros", "packed/text", "alone", "streamed", "holes"}) {
     setModified(data + "/sizes/" + name, kRecent);
   }
   // Junctions and symbolic links within the volume, absolute and relative, and a junction back up

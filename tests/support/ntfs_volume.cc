@@ -189,6 +189,11 @@ void setDosName(const std::string& path, const std::string& dosName) {
   setAttribute(path, "system.ntfs_dos_name", dosName);
 }
 
+void addNamedStream(const std::string& path, const std::string& name, std::size_t size) {
+  // ntfs-3g shows a file's named streams as its user attributes.
+  setAttribute(path, ("user." + name).c_str(), std::string(size, 's'));
+}
+
 void setCompressedFolder(const std::string& path) {
   // The folder's attributes, big-endian: FILE_ATTRIBUTE_DIRECTORY and FILE_ATTRIBUTE_COMPRESSED.
   setAttribute(path, "system.ntfs_attrib_be", std::string("\x00\x00\x08\x10", 4));

@@ -40,6 +40,9 @@ void makeFolderLink(const std::string& path, const std::string& target, bool rel
 // Gives the file at `path` a DOS name beside its long one.
 void setDosName(const std::string& path, const std::string& dosName);
 
+// Gives the file at `path` a named data stream (an alternate data stream) of `size` bytes.
+void addNamedStream(const std::string& path, const std::string& name, std::size_t size);
+
 // Makes the folder compressed: files made in it afterwards are compressed.
 void setCompressedFolder(const std::string& path);
 
