@@ -61,6 +61,12 @@ void fillBase(const std::string& mount) {
     if (link((mount + "/one/linked").c_str(), name.c_str()) != 0) throw std::runtime_error(name);
   }
   for (int i = 0; i < 50; ++i) writeBytes(mount + "/file " + std::to_string(i), 0, 3000 + i, 'x');
+  // Links within the volume, one off it, and two that lead to each other.
+  makeJunction(mount + "/one/two/up", "X:\\one");
+  makeFolderLink(mount + "/one/down", "two\\three", true);
+  makeJunction(mount + "/one/away", "C:\\Windows");
+  makeFolderLink(mount + "/one/ring a", "ring b", true);
+  makeFolderLink(mount + "/one/ring b", "ring a", true);
 }
 
 Bytes readWhole(const std::string& path) {
@@ -182,6 +188,17 @@ void changeRecord(Image& image, std::uint64_t number,
   }
 }
 
+// Puts a copy of record `from`, as it lies on the disk, in the place of record `to`.
+void copyRecord(Image& image, std::uint64_t from, std::uint64_t to) {
+  std::size_t size = image.geometry.bytesPerRecord;
+  std::uint32_t cluster = image.geometry.bytesPerCluster;
+  for (std::size_t at = 0; at < size; at += cluster) {
+    std::memmove(&image.bytes[tableOffset(image, to * size + at)],
+                 &image.bytes[tableOffset(image, from * size + at)],
+                 std::min<std::size_t>(cluster, size - at));
+  }
+}
+
 // The first extension record of the file in record `base`.
 std::uint64_t firstExtensionOf(const Image& image, std::uint64_t base) {
   for (std::uint64_t number = kFirstOrdinaryRecord;; ++number) {
@@ -296,6 +313,8 @@ TEST_F(FileTableTest, DamagedOrHostileImagesAreDoubted) {
        [&](Image& image) { image.bytes.resize(tableOffset(image, (three + 1) * 1024 + 100)); }},
       {"a torn record: a stride's end without the sequence number", "damaged",
        [&](Image& image) { image.bytes[tableOffset(image, three * 1024 + 1022)] ^= 0xFF; }},
+      {"a record in another's place, as runs that were mixed up would put it", "damaged",
+       [&](Image& image) { copyRecord(image, three, three + 1); }},
       {"an attribute longer than its record", "damaged",
        [&](Image& image) {
          changeRecord(image, three, [](std::uint8_t* record) {
@@ -404,6 +423,31 @@ TEST_F(FileTableTest, RecordsAcrossRunsOfOddLengthReadAsTheSameTable) {
   std::string doubt;
   ASSERT_TRUE(loadTable(image.bytes, table, doubt)) << doubt;
   EXPECT_EQ(allEntries(table), allEntries(intact));
+}
+
+// How a path is followed through the table: names ignoring case, links within the volume followed,
+// and what the table cannot answer left to the system's listing (Elsewhere, Missing) or refused.
+TEST_F(FileTableTest, PathsLeadThroughLinksWithinTheVolumeOnly) {
+  std::uint32_t three = recordOf(intact, u"one\\two\\three");
+  std::uint32_t folder = 0;
+  auto find = [&](const std::u16string& path, bool noFollow = false, char16_t letter = u'X') {
+    folder = 0;
+    return findTableFolder(intact, letter, path, noFollow, folder);
+  };
+  EXPECT_EQ(find(u"one\\two\\up\\two\\three"), TableLookup::Found);
+  EXPECT_EQ(folder, three);
+  EXPECT_EQ(find(u"ONE\\Down"), TableLookup::Found);
+  EXPECT_EQ(folder, three);
+  EXPECT_EQ(find(u"one\\two\\up", false, u'Y'), TableLookup::Elsewhere);
+  EXPECT_EQ(find(u"one\\away"), TableLookup::Elsewhere);
+  EXPECT_EQ(find(u"one\\two\\up", true), TableLookup::LinkInPlace);
+  EXPECT_EQ(find(u"one\\two\\up\\two", true), TableLookup::Found);
+  EXPECT_EQ(find(u"one\\ring a"), TableLookup::TooManyLinks);
+  EXPECT_EQ(find(u"one\\linked"), TableLookup::NotAFolder);
+  EXPECT_EQ(find(u"one\\linked\\two"), TableLookup::Missing);
+  EXPECT_EQ(find(u"one\\nothing"), TableLookup::Missing);
+  EXPECT_EQ(find(u"one\\\\two"), TableLookup::Missing);
+  EXPECT_EQ(find(u"one\\"), TableLookup::Found);
 }
 
 TEST_F(FileTableTest, TreemeterNtfsSaysWhyItCannotReadATable) {

@@ -98,10 +98,12 @@ const std::vector<std::string> kOrderedNames = {
 void fillAssorted(const std::string& mount) {
   std::string data = mount + "/data";
   makeFolder(data);
-  for (const std::string& name : kOrderedNames) {
+  // Each folder of its own size, so that a folder found under another's name shows.
+  for (std::size_t i = 0; i < kOrderedNames.size(); ++i) {
+    const std::string& name = kOrderedNames[i];
     makeFolder(data + "/" + name);
-    makeFile(data + "/" + name + "/f", static_cast<std::int64_t>(name.size()) * 1000, kRecent);
-    makeFile(data + "/f" + name, static_cast<std::int64_t>(name.size()), kOld);
+    makeFile(data + "/" + name + "/f", static_cast<std::int64_t>(i + 1) * 1000, kRecent);
+    makeFile(data + "/f" + name, static_cast<std::int64_t>(i + 1), kOld);
   }
   // Hard links, in one folder and across folders: each link is an entry and counts the file.
   makeFolder(data + "/links");
@@ -146,6 +148,7 @@ void fillAssorted(const std::string& mount) {
   makeJunction(data + "/junction", "X:\\data\\target");
   makeFolderLink(data + "/absolute link", "X:\\data\\target\\deep", false);
   makeFolderLink(data + "/relative link", "..\\data\\target", true);
+  makeFolderLink(data + "/target/up", "..\\links", true);
   makeJunction(data + "/target/deep/back", "X:\\data");
   // Nested folders, and empty ones.
   std::string nested = data;
@@ -278,10 +281,9 @@ TEST_F(NtfsImageTest, SmallClusterVolumeGivesTheLinuxScansRowsForEveryFolder) {
 
 TEST_F(NtfsImageTest, FolderOf100000EntriesGivesTheLinuxScansRows) {
   ASSERT_TRUE(wide && wide->failure.empty()) << (wide ? wide->failure : "no volume");
-  for (const std::string& folder : {std::string(), std::string("wide")}) {
-    for (const auto& settings : {kSettings.front(), kSettings.back()}) {
-      expectSameReport(wide->volume, folder, settings);
-    }
+  // Two runs only: the Linux scan of 100,000 entries through ntfs-3g takes seconds.
+  for (const auto& settings : {kSettings.front(), kSettings.back()}) {
+    expectSameReport(wide->volume, "wide", settings);
   }
 }
 

@@ -3,6 +3,7 @@
 // TREEMETER_WINDOWS_PROGRAM names Treemeter.exe and WINEPREFIX the wine prefix to run it in;
 // without them the tests are skipped.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -312,7 +313,7 @@ TEST_F(WindowsBuildTest, NtfsDriveIsReadFromItsMasterFileTable) {
       for (const char* link : {"x::", "x:", "y::", "y:"}) unlink((devices + link).c_str());
       removeNtfsVolume(volume);
     }
-  } drive{makeNtfsVolume(32, {}), winePrefix + "/dosdevices/"};
+  } drive{makeNtfsVolume(64, {}), winePrefix + "/dosdevices/"};
   std::string data = drive.volume.mount + "/data";
   makeFolder(data);
   for (const char* name : {"\xc3\x84rger", "Case", "case", "\xc3\xa9t\xc3\xa9", "_", "B"}) {
@@ -327,6 +328,13 @@ TEST_F(WindowsBuildTest, NtfsDriveIsReadFromItsMasterFileTable) {
   makeFile(data + "/target/t", 4097, kStampA);
   makeJunction(data + "/junction", "X:\\data\\target");
   makeJunction(data + "/target/back", "X:\\data");
+  // Enough files that the MFT is read in several chunks, with reads in flight behind the one
+  // being read.
+  makeFolder(data + "/many");
+  for (int i = 0; i < 20000; ++i) {
+    std::string path = data + "/many/" + std::to_string(i);
+    ASSERT_EQ(mknod(path.c_str(), S_IFREG | 0644, 0), 0) << path;
+  }
   mountReadOnly(drive.volume);
   // Links left by a run that was killed would be in the way. Drive Y: is the volume's folder
   // data, as subst makes a drive, over the same raw device.
