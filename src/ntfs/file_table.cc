@@ -244,9 +244,6 @@ bool takeRecord(TablePass& reading, std::uint8_t* record, std::uint64_t number) 
   if (state == RecordState::Damaged) return fail(reading.doubt, recordText(number) + " is damaged");
   auto own = static_cast<std::uint32_t>(number);
   std::uint32_t file = own;
-  TableFile& entry = table.files[own];
-  entry.flags |= kFileInUse;
-  entry.sequence = facts.sequence;
   if (facts.base != 0) {
     std::uint64_t base = referencedRecord(facts.base);
     if (base >= reading.recordCount || base == number || facts.hasAttributeList) {
@@ -259,7 +256,9 @@ bool takeRecord(TablePass& reading, std::uint8_t* record, std::uint64_t number) 
     if (!facts.hasStandardInformation) {
       return fail(reading.doubt, recordText(number) + " has no standard information");
     }
+    TableFile& entry = table.files[own];
     entry.flags |= kFileIsBase | (facts.isFolder ? kFileIsFolder : 0);
+    entry.sequence = facts.sequence;
     entry.lastWrite = facts.lastWrite;
     entry.attributes = facts.fileAttributes;
     if (facts.hasAttributeList && !noteAttributeList(reading, record, own)) return false;

@@ -27,14 +27,14 @@ struct TableFile {
   std::uint32_t attributes = 0;  // as a listing gives them: the folder and reparse point bits set
                                  // from the record itself
   std::uint16_t sequence = 0;
-  std::uint8_t flags = 0;  // kFileInUse, kFileIsBase, ...
+  std::uint8_t flags = 0;  // kFileIsBase, ...
 };
 
-constexpr std::uint8_t kFileInUse = 1;
-constexpr std::uint8_t kFileIsBase = 2;
-constexpr std::uint8_t kFileIsFolder = 4;
-constexpr std::uint8_t kFileHasData = 8;
-constexpr std::uint8_t kFileIsReparsePoint = 16;
+// A base record in use: the file's own record. Every other record stays all zero in the table.
+constexpr std::uint8_t kFileIsBase = 1;
+constexpr std::uint8_t kFileIsFolder = 2;
+constexpr std::uint8_t kFileHasData = 4;
+constexpr std::uint8_t kFileIsReparsePoint = 8;
 
 // One entry of a folder: a link from the folder to a file under one name.
 struct TableLink {

@@ -95,18 +95,23 @@ bool targetNames(const ReparseFacts& facts, char16_t letter, const Names& linkFo
 
 }  // namespace
 
-bool pathBelowDrive(std::u16string_view path, char16_t letter, std::u16string_view& below) {
+bool splitDrivePath(std::u16string_view path, char16_t& letter, std::u16string_view& below) {
   constexpr std::u16string_view kExtendedPrefix = u"\\\\?\\";
   if (path.substr(0, kExtendedPrefix.size()) != kExtendedPrefix) return false;
   path.remove_prefix(kExtendedPrefix.size());
-  if (path.size() < 2 || path[1] != u':' || upperLetter(path[0]) != upperLetter(letter)) {
-    return false;
-  }
+  char16_t upper = path.empty() ? 0 : upperLetter(path[0]);
+  if (path.size() < 2 || path[1] != u':' || upper < u'A' || upper > u'Z') return false;
   path.remove_prefix(2);
   if (!path.empty() && path.front() != u'\\') return false;
   if (!path.empty()) path.remove_prefix(1);
+  letter = upper;
   below = path;
   return true;
+}
+
+bool pathBelowDrive(std::u16string_view path, char16_t letter, std::u16string_view& below) {
+  char16_t found = 0;
+  return splitDrivePath(path, found, below) && found == upperLetter(letter);
 }
 
 TableLookup findTableFolder(const FileTable& table, char16_t letter, std::u16string_view below,

@@ -25,8 +25,11 @@ enum class TableLookup {
   LinkInPlace,   // the folder itself is a reparse point, which was not to be followed
 };
 
-// The names of `path` below the root of drive `letter` (such as "data\sub" for \\?\X:\data\sub,
-// empty for the root); false when the path does not lie on that drive.
+// The drive letter of an extended-length path on a drive (\\?\X:, \\?\X:\ or \\?\X:\data\sub),
+// and the names below the drive's root ("data\sub"; empty for the root); false for any other path.
+bool splitDrivePath(std::u16string_view path, char16_t& letter, std::u16string_view& below);
+
+// splitDrivePath for a path that must lie on drive `letter`.
 bool pathBelowDrive(std::u16string_view path, char16_t letter, std::u16string_view& below);
 
 // Finds the folder at `below` (names separated by backslashes) on the volume of drive `letter`.

@@ -52,17 +52,6 @@ void closeFind(FolderReader& reader) {
   reader.havePending = false;
 }
 
-// The drive letter of an extended-length path such as \\?\X:\data; 0 for any other path.
-char16_t driveLetterOf(const std::u16string& path) {
-  constexpr std::u16string_view kExtendedPrefix = u"\\\\?\\";
-  std::u16string_view rest(path);
-  if (rest.substr(0, kExtendedPrefix.size()) != kExtendedPrefix) return 0;
-  rest.remove_prefix(kExtendedPrefix.size());
-  bool letter = rest.size() >= 2 && rest[1] == u':' &&
-                ((rest[0] >= u'A' && rest[0] <= u'Z') || (rest[0] >= u'a' && rest[0] <= u'z'));
-  return letter && (rest.size() == 2 || rest[2] == u'\\') ? rest[0] : 0;
-}
-
 // A drive the process sees as a local disk formatted NTFS.
 bool isLocalNtfsDrive(char16_t letter) {
   const wchar_t root[] = {static_cast<wchar_t>(letter), L':', L'\\', 0};
@@ -104,8 +93,9 @@ TableLookup findInTable(const ListingContext& context, const std::u16string& pat
 }  // namespace
 
 void prepareListing(ListingContext& context, const std::u16string& top) {
-  char16_t letter = driveLetterOf(top);
-  if (letter == 0 || !isLocalNtfsDrive(letter)) return;
+  char16_t letter = 0;
+  std::u16string_view below;
+  if (!splitDrivePath(top, letter, below) || !isLocalNtfsDrive(letter)) return;
   std::uint32_t error = 0;
   VolumeFilePtr volume = openVolumeFile(std::u16string(u"\\\\.\\") + letter + u':', error);
   if (!volume) return;
@@ -118,8 +108,10 @@ void prepareListing(ListingContext& context, const std::u16string& top) {
   context.driveLetter = letter;
   std::uint32_t folder = 0;
   FolderIdentity system;
+  // \\?\X: alone names the volume's device; its root folder is \\?\X:\.
+  std::u16string topFolder = below.empty() ? joinPath(top.c_str(), u"\\") : top;
   if (findInTable(context, top, false, folder) != TableLookup::Found ||
-      !systemFolderIdentity(top, system) || referencedRecord(system.file) != folder) {
+      !systemFolderIdentity(topFolder, system) || referencedRecord(system.file) != folder) {
     context.table.reset();
   }
 }
