@@ -410,6 +410,23 @@ bool readUpcase(TablePass& reading) {
   return true;
 }
 
+// Marks the folders whose listing only the system can give: those that are, or hold, a reparse
+// point other than a junction or symbolic link, or one whose data was not read.
+void markFoldersOfOtherReparsePoints(FileTable& table) {
+  auto isOther = [&](std::uint32_t file) {
+    if (!(table.files[file].flags & kFileIsReparsePoint)) return false;
+    const TableReparsePoint* point = findReparsePoint(table, file);
+    return !point->readable ||
+           (point->facts.tag != kMountPointTag && point->facts.tag != kSymbolicLinkTag);
+  };
+  for (const TableLink& link : table.links) {
+    if (isOther(link.file)) table.files[link.folder].flags |= kFileListingIsTheSystems;
+  }
+  for (const TableReparsePoint& point : table.reparsePoints) {
+    if (isOther(point.file)) table.files[point.file].flags |= kFileListingIsTheSystems;
+  }
+}
+
 // Groups the links by folder and puts each folder's in index order; two links of one folder under
 // the very same name are a doubt.
 bool orderLinks(TablePass& reading) {
@@ -460,6 +477,7 @@ bool loadFileTable(VolumeFile& volume, FileTable& table, std::string& doubt) {
   if (!checkLinks(reading) || !readUpcase(reading) || !orderLinks(reading)) return false;
   std::sort(table.reparsePoints.begin(), table.reparsePoints.end(),
             [](const TableReparsePoint& a, const TableReparsePoint& b) { return a.file < b.file; });
+  markFoldersOfOtherReparsePoints(table);
   return true;
 }
 

@@ -35,6 +35,11 @@ constexpr std::uint8_t kFileIsBase = 1;
 constexpr std::uint8_t kFileIsFolder = 2;
 constexpr std::uint8_t kFileHasData = 4;
 constexpr std::uint8_t kFileIsReparsePoint = 8;
+// A folder that is, or holds, a reparse point other than a junction or a symbolic link (a cloud
+// file placeholder, a file the system compressed, a deduplicated file, an app alias, ...). Filter
+// drivers may show such entries otherwise than the record does (cloud placeholders as ordinary
+// files and folders, for one), so only the system's listing can say what the folder holds.
+constexpr std::uint8_t kFileListingIsTheSystems = 16;
 
 // One entry of a folder: a link from the folder to a file under one name.
 struct TableLink {

@@ -27,6 +27,9 @@ std::uint32_t findImageFolder(const ListingContext& context, const std::u16strin
   if (!context.table || !pathBelowDrive(path, kImageDriveLetter, below)) return ENOENT;
   switch (findTableFolder(*context.table, kImageDriveLetter, below, noFollow, folder)) {
     case TableLookup::Found:
+    // There is no system here to list it: the table's entries are the closest to what
+    // Treemeter.exe would be shown.
+    case TableLookup::FoundForTheSystem:
       return 0;
     case TableLookup::NotAFolder:
       return ENOTDIR;

@@ -143,7 +143,8 @@ TableLookup findTableFolder(const FileTable& table, char16_t letter, std::u16str
     folder = kRootFolderRecord;
     at = 0;
   }
-  return TableLookup::Found;
+  return (table.files[folder].flags & kFileListingIsTheSystems) ? TableLookup::FoundForTheSystem
+                                                                : TableLookup::Found;
 }
 
 FolderIdentity tableFolderIdentity(const FileTable& table, std::uint32_t folder) {

@@ -23,6 +23,9 @@ enum class TableLookup {
   Elsewhere,     // a reparse point on the way leads off the volume, or cannot be read
   TooManyLinks,  // links lead on to links more often than the system follows them
   LinkInPlace,   // the folder itself is a reparse point, which was not to be followed
+  // The folder was found, but only the system's listing can say what it holds: it is, or holds,
+  // a reparse point of a kind a filter driver may show otherwise (kFileListingIsTheSystems).
+  FoundForTheSystem,
 };
 
 // The drive letter of an extended-length path on a drive (\\?\X:, \\?\X:\ or \\?\X:\data\sub),

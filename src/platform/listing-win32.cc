@@ -90,6 +90,11 @@ TableLookup findInTable(const ListingContext& context, const std::u16string& pat
   return findTableFolder(*context.table, context.driveLetter, below, noFollow, folder);
 }
 
+// Whether the lookup found the folder in the table, whoever lists it.
+bool isFound(TableLookup lookup) {
+  return lookup == TableLookup::Found || lookup == TableLookup::FoundForTheSystem;
+}
+
 }  // namespace
 
 void prepareListing(ListingContext& context, const std::u16string& top) {
@@ -110,7 +115,7 @@ void prepareListing(ListingContext& context, const std::u16string& top) {
   FolderIdentity system;
   // \\?\X: alone names the volume's device; its root folder is \\?\X:\.
   std::u16string topFolder = below.empty() ? joinPath(top.c_str(), u"\\") : top;
-  if (findInTable(context, top, false, folder) != TableLookup::Found ||
+  if (!isFound(findInTable(context, top, false, folder)) ||
       !systemFolderIdentity(topFolder, system) || referencedRecord(system.file) != folder) {
     context.table.reset();
   }
@@ -195,7 +200,7 @@ void closeFolderHandle(ListingContext&, FolderHandle) {}
 bool lookUpFolderIdentity(ListingContext& context, const std::u16string& path,
                           FolderIdentity& identity) {
   std::uint32_t folder = 0;
-  if (findInTable(context, path, false, folder) == TableLookup::Found) {
+  if (isFound(findInTable(context, path, false, folder))) {
     identity = tableFolderIdentity(*context.table, folder);
     return true;
   }

@@ -67,6 +67,12 @@ void fillBase(const std::string& mount) {
   makeJunction(mount + "/one/away", "C:\\Windows");
   makeFolderLink(mount + "/one/ring a", "ring b", true);
   makeFolderLink(mount + "/one/ring b", "ring a", true);
+  // Reparse points of filter drivers: a file the system compressed, a cloud placeholder folder.
+  makeFolder(mount + "/one/filtered");
+  writeBytes(mount + "/one/filtered/compressed", 0, 100, 'c');
+  setReparseTag(mount + "/one/filtered/compressed", 0x80000017);
+  makeFolder(mount + "/one/filtered/placeholder");
+  setReparseTag(mount + "/one/filtered/placeholder", 0x9000001A);
 }
 
 Bytes readWhole(const std::string& path) {
@@ -426,7 +432,8 @@ TEST_F(FileTableTest, RecordsAcrossRunsOfOddLengthReadAsTheSameTable) {
 }
 
 // How a path is followed through the table: names ignoring case, links within the volume followed,
-// and what the table cannot answer left to the system's listing (Elsewhere, Missing) or refused.
+// and what the table cannot answer left to the system's listing (Elsewhere, Missing,
+// FoundForTheSystem) or refused.
 TEST_F(FileTableTest, PathsLeadThroughLinksWithinTheVolumeOnly) {
   std::uint32_t three = recordOf(intact, u"one\\two\\three");
   std::uint32_t folder = 0;
@@ -448,6 +455,9 @@ TEST_F(FileTableTest, PathsLeadThroughLinksWithinTheVolumeOnly) {
   EXPECT_EQ(find(u"one\\nothing"), TableLookup::Missing);
   EXPECT_EQ(find(u"one\\\\two"), TableLookup::Missing);
   EXPECT_EQ(find(u"one\\"), TableLookup::Found);
+  // What a filter driver's reparse points are in a listing, only the system's listing can say.
+  EXPECT_EQ(find(u"one\\filtered"), TableLookup::FoundForTheSystem);
+  EXPECT_EQ(find(u"one\\filtered\\placeholder"), TableLookup::FoundForTheSystem);
 }
 
 TEST_F(FileTableTest, TreemeterNtfsSaysWhyItCannotReadATable) {

@@ -185,6 +185,14 @@ void makeFolderLink(const std::string& path, const std::string& target, bool rel
                reparseData(kSymbolicLinkTag, substitute, target, true, relative ? 1 : 0));
 }
 
+void setReparseTag(const std::string& path, std::uint32_t tag) {
+  std::string bytes;
+  append32(bytes, tag);
+  append16(bytes, 8);
+  append16(bytes, 0);
+  setAttribute(path, "system.ntfs_reparse_data", bytes + std::string(8, '\1'));
+}
+
 void setDosName(const std::string& path, const std::string& dosName) {
   setAttribute(path, "system.ntfs_dos_name", dosName);
 }

@@ -37,6 +37,10 @@ void removeNtfsVolume(NtfsVolume& volume);
 void makeJunction(const std::string& path, const std::string& target);
 void makeFolderLink(const std::string& path, const std::string& target, bool relative);
 
+// Makes the file or folder at `path` a reparse point with `tag` and a few bytes of data, as a
+// filter driver's own reparse points are (a cloud placeholder, a file the system compressed).
+void setReparseTag(const std::string& path, std::uint32_t tag);
+
 // Gives the file at `path` a DOS name beside its long one.
 void setDosName(const std::string& path, const std::string& dosName);
 
