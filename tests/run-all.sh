@@ -121,7 +121,7 @@ fuzz_targets() {
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz -j"$jobs"
   mkdir -p build/fuzz/artifacts
-  for target in command_line paths report_texts output; do
+  for target in command_line paths report_texts output ntfs_records; do
     # New inputs go to the build folder; the seeds in the source tree are only read.
     mkdir -p "build/fuzz/corpus/$target"
     dictionary=()

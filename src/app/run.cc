@@ -156,6 +156,7 @@ void runReport(const RunSettings& settings, ReportWriter& writer, const RunSourc
   std::u16string rootPath = toExtendedPath(settings.folderArg.c_str());
   const ScanRules rules = {settings.processReparsePoints, settings.minSize, settings.dayCutoff,
                            settings.maxDepth};
+  prepareListing(sources.listing, rootPath);
   ScanPtr scan = startScan(rules, rootPath, sources.listing, sources.listers);
   bool whole = writeScanReport(*scan, writer, sources);
   eraseStatusLine(writer.status);

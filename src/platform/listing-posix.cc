@@ -273,6 +273,8 @@ ListingContextPtr makeListingContext() {
   return context;
 }
 
+void prepareListing(ListingContext&, const std::u16string&) {}
+
 FolderReaderPtr makeFolderReader(ListingContext&) {
   return FolderReaderPtr(new FolderReader, [](FolderReader* done) {
     closeOpenFolder(done->folder);

@@ -57,6 +57,11 @@ using FolderReaderPtr = std::unique_ptr<FolderReader, void (*)(FolderReader*)>;
 ListingContextPtr makeListingContext();
 FolderReaderPtr makeFolderReader(ListingContext& context);
 
+// Readies the context for a scan of the folder at `top` (in the form the platform lists), before
+// any reader is made from it: the platform may find a faster way to read the folders below it
+// (Windows: the master file table of a local NTFS volume).
+void prepareListing(ListingContext& context, const std::u16string& top);
+
 // How many FolderHandles a scan may hold at once, those of folders being read included; 0 where
 // folders are always opened by their whole path.
 std::size_t folderHandleBudget(const ListingContext& context);

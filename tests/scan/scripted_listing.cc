@@ -122,6 +122,8 @@ ListingContextPtr makeScriptedListing(const ScriptedTree& tree) {
   return context;
 }
 
+void prepareListing(ListingContext&, const std::u16string&) {}
+
 ListingRecord recordOf(ListingContext& context) {
   std::lock_guard<std::mutex> lock(context.lock);
   ListingRecord record = context.record;

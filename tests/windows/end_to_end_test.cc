@@ -3,7 +3,9 @@
 // TREEMETER_WINDOWS_PROGRAM names Treemeter.exe and WINEPREFIX the wine prefix to run it in;
 // without them the tests are skipped.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/ntfs_report.h"
+#include "support/ntfs_volume.h"
 #include "support/program.h"
 #include "support/tree.h"
 
@@ -19,8 +23,6 @@ namespace {
 
 constexpr std::int64_t kStampA = 1700000000;  // 2023-11-14 22:13:20 UTC
 constexpr std::int64_t kStampB = 1262304000;  // 2010-01-01 00:00:00 UTC
-const std::string kHeader = "path\ttotal size\tsize on disk\tfile count\tlatest file stamp";
-const std::string kErrorStart = "Error accessing folder: ";
 constexpr int kWindowsLoopCode = 1921;
 constexpr int kWindowsPathNotFound = 3;
 
@@ -89,12 +91,13 @@ void checkLineEnds(const std::string& output) {
 Report readReport(const std::string& output, bool messageLineEnds, bool mapToWindows) {
   Report report;
   std::vector<std::string> lines = splitLines(output);
-  auto line = std::find(lines.begin(), lines.end(), kHeader);
+  auto line = std::find(lines.begin(), lines.end(), kReportHeader);
   EXPECT_NE(line, lines.end()) << output;
   if (line == lines.end()) return report;
   for (++line; line != lines.end(); ++line) {
-    if (line->rfind(kErrorStart, 0) == 0) {
-      std::string path = line->substr(kErrorStart.size(), line->find(": (") - kErrorStart.size());
+    if (line->rfind(kErrorLineStart, 0) == 0) {
+      std::string path =
+          line->substr(kErrorLineStart.size(), line->find(": (") - kErrorLineStart.size());
       report.errorPaths.push_back(mapToWindows ? windowsPath(path) : path);
       if (messageLineEnds) {
         EXPECT_TRUE(line + 1 != lines.end() && (line + 1)->empty()) << output;
@@ -206,7 +209,8 @@ class WindowsBuildTest : public ::testing::Test {
     EXPECT_EQ(actual.rows, expected.rows) << windows.out;
     EXPECT_EQ(actual.errorPaths, expected.errorPaths) << windows.out;
     for (const std::string& path : actual.errorPaths) {
-      std::string loopLine = kErrorStart + path + ": (" + std::to_string(kWindowsLoopCode) + "): ";
+      std::string loopLine =
+          kErrorLineStart + path + ": (" + std::to_string(kWindowsLoopCode) + "): ";
       EXPECT_NE(windows.out.find(loopLine), std::string::npos) << windows.out;
     }
   }
@@ -267,7 +271,8 @@ TEST_F(WindowsBuildTest, TrailingQuoteOfAQuotedFolderIsDropped) {
 TEST_F(WindowsBuildTest, MissingFolderGivesTheSystemCodeAndMessage) {
   std::string missing = windowsPath(top + "/missing");
   ProgramResult windows = runWindows({"no", "0", "0", "0", missing});
-  std::string start = kErrorStart + missing + ": (" + std::to_string(kWindowsPathNotFound) + "): ";
+  std::string start =
+      kErrorLineStart + missing + ": (" + std::to_string(kWindowsPathNotFound) + "): ";
   std::size_t at = windows.out.find(start);
   ASSERT_NE(at, std::string::npos) << windows.out;
   // The system's message, with its own line end, then the line's: an empty line follows.
@@ -293,6 +298,106 @@ TEST_F(WindowsBuildTest, DriveRootListsNoDotEntries) {
   EXPECT_EQ(windowsColumns[1], linuxColumns[1]);
   EXPECT_EQ(windowsColumns[2], linuxColumns[2]);
   EXPECT_EQ(std::stoull(windowsColumns[3]) + 2, std::stoull(linuxColumns[3]));
+}
+
+// A local NTFS drive read from its master file table: drive X: is an image (x::, the raw device
+// wine opens for \\.\X:) and its read-only ntfs-3g mount (x:, what wine lists). Wine's listing of
+// the mount cannot open "\xc4rger" and takes Case and case for one name; the table has neither
+// problem, and gives the Linux scan's rows in the folders' index order. Without x::, the drive is
+// listed as before.
+TEST_F(WindowsBuildTest, NtfsDriveIsReadFromItsMasterFileTable) {
+  std::string unavailable = ntfsVolumesUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  struct Drive {
+    NtfsVolume volume;
+    std::string devices;
+    ~Drive() {
+      for (const char* link : {"x::", "x:", "y::", "y:"}) unlink((devices + link).c_str());
+      removeNtfsVolume(volume);
+    }
+  } drive{makeNtfsVolume(64, {}), winePrefix + "/dosdevices/"};
+  std::string data = drive.volume.mount + "/data";
+  makeFolder(data);
+  for (const char* name : {"\xc3\x84rger", "Case", "case", "\xc3\xa9t\xc3\xa9", "_", "B"}) {
+    makeFolder(data + "/" + name);
+    makeFile(data + "/" + name + "/f", 5000, kStampA);
+  }
+  makeFile(data + "/Case/g", 7000, time(nullptr) - 3600);
+  link((data + "/Case/g").c_str(), (data + "/B/g again").c_str());
+  makeFile(data + "/A long file name.txt", 300, kStampB);
+  setDosName(data + "/A long file name.txt", "ALONGF~1.TXT");
+  makeFolder(data + "/target");
+  makeFile(data + "/target/t", 4097, kStampA);
+  makeJunction(data + "/junction", "X:\\data\\target");
+  makeJunction(data + "/target/back", "X:\\data");
+  // Enough files that the MFT is read in several chunks, with reads in flight behind the one
+  // being read.
+  makeFolder(data + "/many");
+  for (int i = 0; i < 20000; ++i) {
+    std::string path = data + "/many/" + std::to_string(i);
+    ASSERT_EQ(mknod(path.c_str(), S_IFREG | 0644, 0), 0) << path;
+  }
+  mountReadOnly(drive.volume);
+  // Links left by a run that was killed would be in the way. Drive Y: is the volume's folder
+  // data, as subst makes a drive, over the same raw device.
+  for (const char* link : {"x::", "x:", "y::", "y:"}) unlink((drive.devices + link).c_str());
+  ASSERT_EQ(symlink(drive.volume.mount.c_str(), (drive.devices + "x:").c_str()), 0);
+  ASSERT_EQ(symlink(drive.volume.image.c_str(), (drive.devices + "x::").c_str()), 0);
+  ASSERT_EQ(symlink(data.c_str(), (drive.devices + "y:").c_str()), 0);
+  ASSERT_EQ(symlink(drive.volume.image.c_str(), (drive.devices + "y::").c_str()), 0);
+
+  // The lines to compare: rows with stamps in wine's form, error lines up to their code.
+  auto comparable = [](std::vector<std::string> lines, bool fromLinux) {
+    std::vector<std::string> kept;
+    for (std::string& line : lines) {
+      if (line.empty()) continue;  // the line end of a system message's own
+      if (line.rfind(kErrorLineStart, 0) == 0) {
+        line = line.substr(0, line.find("): ") + 1);
+        if (fromLinux)
+          line.replace(line.rfind('(') + 1, std::string::npos,
+                       std::to_string(kWindowsLoopCode) + ")");
+      } else if (fromLinux) {
+        std::size_t stamp = line.rfind('\t') + 1;
+        line.replace(stamp, std::string::npos, windowsStamp(line.substr(stamp)));
+      }
+      kept.push_back(line);
+    }
+    return kept;
+  };
+  std::vector<std::string> fromTable;
+  for (const std::vector<std::string>& settings : std::vector<std::vector<std::string>>{
+           {"yes", "0", "0", "0"}, {"no", "0", "0", "0"}, {"no", "8KB", "30", "2"}}) {
+    SCOPED_TRACE(settings[0] + " " + settings[1] + " " + settings[2] + " " + settings[3]);
+    std::vector<std::string> linuxArguments = settings, windowsArguments = settings;
+    linuxArguments.push_back(data);
+    windowsArguments.push_back("X:\\data");
+    std::vector<std::string> expected = linesAfterHeader(runProgram(linuxArguments).out);
+    putInIndexOrder(expected, drive.volume.image);
+    mapToDriveX(expected, drive.volume.mount);
+    std::string out = runWindows(windowsArguments).out;
+    EXPECT_EQ(comparable(linesAfterHeader(out), false), comparable(expected, true)) << out;
+    if (settings[0] == "no" && settings[1] == "0") fromTable = linesAfterHeader(out);
+  }
+
+  // Drive Y:'s root is no root of the volume: it is listed (wine's listing cannot open the
+  // folder named with A umlaut), not taken for the table's root, which holds data.
+  std::string onY = runWindows({"no", "0", "0", "0", "Y:\\"}).out;
+  EXPECT_NE(onY.find(": (123): "), std::string::npos) << onY;
+  EXPECT_EQ(onY.find("Y:\\data"), std::string::npos) << onY;
+  // Without the raw device, drive X: is listed: the report is that of the same folder listed
+  // through drive Z:.
+  ASSERT_EQ(unlink((drive.devices + "x::").c_str()), 0);
+  std::vector<std::string> listed =
+      linesAfterHeader(runWindows({"no", "0", "0", "0", windowsPath(data)}).out);
+  std::string linuxData = windowsPath(data);
+  for (std::string& line : listed) {
+    std::size_t at = line.find(linuxData);
+    if (at != std::string::npos) line.replace(at, linuxData.size(), "X:\\data");
+  }
+  std::vector<std::string> fallback =
+      linesAfterHeader(runWindows({"no", "0", "0", "0", "X:\\data"}).out);
+  EXPECT_EQ(fallback, listed);
+  EXPECT_NE(fallback, fromTable);
 }
 
 TEST_F(WindowsBuildTest, NamesAreWrittenOneByteEachUnit) {
