@@ -29,6 +29,15 @@ carry attributes, as a file server's do; --lookup-per-entry makes every entry a 
   sudo python3 bench/bench.py --slow-server 5 --runs 5 --workers 16,64,128 --floor 1,16,64 \\
       --windows-binary build/windows/Treemeter.exe /usr/share/doc
 
+The matrix of storages, in one command (root): warm and cold /usr, the file server at 5 ms a
+folder read, the same server serving only 8 requests at once, and the server at 1 ms a lookup with
+a lookup per entry (both on /usr/share/doc). On each, taking turns: Treemeter's own choice, fixed
+numbers of listings in flight from 1 to 128, the bare loop of floor.c with as many threads, gdu,
+and warm also ncdu. It prints the choice's time as a share of the best fixed number's, and each
+fixed number's as a share of the bare loop's with as many threads, in wall and processor time.
+
+  sudo python3 bench/bench.py --matrix --runs 5
+
 --windows-binary also times Treemeter.exe under wine64 (WINEDEBUG=-all, --wine-prefix), on the
 tree's Z:\\ path, and on an empty folder: that time is wine starting the program, printed
 subtracted as well. A wine server is kept running for the whole benchmark.
@@ -174,8 +183,9 @@ Programs = collections.namedtuple(
     "floor_entries windows_binary wine_prefix empty_folder")
 
 # The slow file server mirroring one tree: bench/slowfs.c built at `binary`, mounted at
-# `mountpoint`, waiting `delay` ms a round trip; `lookups`: listings carry no attributes.
-SlowServer = collections.namedtuple("SlowServer", "binary source mountpoint delay lookups")
+# `mountpoint`, waiting `delay` ms a round trip; `lookups`: listings carry no attributes; `served`:
+# round trips served at once (0: as many as come).
+SlowServer = collections.namedtuple("SlowServer", "binary source mountpoint delay lookups served")
 
 
 def compile_c(source, flags=()):
@@ -296,7 +306,8 @@ def mounted(server, counts):
         yield
         return
     stats = server.mountpoint + ".counts"
-    options = "delay=%d,stats=%s%s" % (server.delay, stats, ",noplus" if server.lookups else "")
+    options = "delay=%d,stats=%s%s,served=%d" % (server.delay, stats,
+                                                 ",noplus" if server.lookups else "", server.served)
     process = subprocess.Popen([server.binary, server.source, server.mountpoint, "-f", "-o",
                                 options])
     deadline = time.monotonic() + 10
@@ -408,6 +419,83 @@ def report(title, commands, times, processor, in_flight, memory):
         print("  Peak memory needs GNU time (Debian package: time).")
 
 
+# The storages of the matrix: a name, the tree, whether the page cache is dropped before every
+# run, and the slow server's delay, lookups and places served at once (None: no server).
+Storage = collections.namedtuple("Storage", "name tree cold server")
+MATRIX_COUNTS = (1, 2, 4, 8, 16, 32, 64, 128)
+
+
+def matrix_storages(local_tree, server_tree):
+    return [
+        Storage("warm %s" % local_tree, local_tree, False, None),
+        Storage("cold %s" % local_tree, local_tree, True, None),
+        Storage("file server, 5 ms a folder read, %s" % server_tree, server_tree, False, (5, False, 0)),
+        Storage("file server, 5 ms, 8 served at once, %s" % server_tree, server_tree, False,
+                (5, False, 8)),
+        Storage("file server, 1 ms a lookup, a lookup an entry, %s" % server_tree, server_tree,
+                False, (1, True, 0)),
+    ]
+
+
+def matrix_commands(programs, storage, tree):
+    few_rows, row_per_folder = ["no", "1GB", "0", "0", tree], ["no", "0", "0", "0", tree]
+    commands = [Command("choice, few rows", "ours", [programs.binary] + few_rows)]
+    if not storage.cold and not storage.server:
+        commands.append(Command("choice, row per folder", "ours", [programs.binary] + row_per_folder))
+    for count in MATRIX_COUNTS:
+        commands.append(Command("fixed %d" % count, "fixed",
+                                [programs.workers_binary, str(count)] + few_rows))
+        commands.append(Command("bare loop %d" % count, "floor",
+                                [programs.floor_binary, "-t", str(count), tree]))
+    peers = ["gdu -n -p -x"] + (["ncdu -0 -x -o /dev/null"] if not storage.cold and
+                                not storage.server else [])
+    return commands + [Command(peer, "peer", peer.split() + [tree]) for peer in peers]
+
+
+def report_matrix(storage, commands, times, processor):
+    medians = {c.label: statistics.median(times[c.label]) for c in commands}
+    cpu = {c.label: statistics.median(processor[c.label]) for c in commands}
+    print()
+    print("%s; load average %.2f:" % (storage.name, os.getloadavg()[0]))
+    for command in commands:
+        print("  %-26s %8.3fs wall %8.3fs processor" % (command.label, medians[command.label],
+                                                        cpu[command.label]))
+    fixed = [c.label for c in commands if c.kind == "fixed"]
+    best = min(fixed, key=lambda label: medians[label])
+    print("  choice / best fixed (%s): %.2f wall, %.2f processor" % (
+        best, medians["choice, few rows"] / medians[best], cpu["choice, few rows"] / cpu[best]))
+    print("  fixed / bare loop with as many threads, wall and processor:")
+    for label in fixed:
+        floor = "bare loop " + label.split()[1]
+        print("    %-10s %5.2f %5.2f" % (label, medians[label] / medians[floor],
+                                         cpu[label] / cpu[floor]))
+    for peer in (c.label for c in commands if c.kind == "peer"):
+        ratios = ", ".join("%s %.2f" % (label, medians[label] / medians[peer])
+                           for label in medians if label.startswith("choice"))
+        print("  / %s: %s" % (peer.split()[0], ratios))
+
+
+def run_matrix(programs, slowfs, runs, local_tree, server_tree):
+    for storage in matrix_storages(local_tree, server_tree):
+        server = None
+        if storage.server:
+            delay, lookups, served = storage.server
+            server = SlowServer(slowfs, storage.tree, tempfile.mkdtemp(prefix="treemeter-slowfs-"),
+                                delay, lookups, served)
+        try:
+            tree = server.mountpoint if server else storage.tree
+            commands = matrix_commands(programs, storage, tree)
+            check_floors(commands, server, storage.tree)
+            times, processor, _, _ = measure(commands, runs, 0 if storage.cold else 1,
+                                             storage.cold, server)
+            report_matrix(storage, commands, times, processor)
+        finally:
+            if server:
+                os.rmdir(server.mountpoint)
+                if os.path.exists(server.mountpoint + ".counts"):
+                    os.remove(server.mountpoint + ".counts")
+
+
 def counts(text):
     return [int(count) for count in text.split(",") if count]
 
@@ -441,6 +529,13 @@ def main():
     parser.add_argument("--warmup", type=int, default=1, help="untimed rounds first (warm only)")
     parser.add_argument("--cold", action="store_true",
                         help="drop the page cache before every run (needs root)")
+    parser.add_argument("--matrix", action="store_true",
+                        help="the matrix of storages (root): warm and cold --matrix-tree, and the "
+                        "slow server on --server-tree at 5 ms, at 5 ms serving 8 at once, and at "
+                        "1 ms a lookup; every fixed number from 1 to 128 and the bare loop")
+    parser.add_argument("--matrix-tree", default="/usr", help="the local tree of the matrix")
+    parser.add_argument("--server-tree", default="/usr/share/doc",
+                        help="the tree the matrix's slow server mirrors")
     parser.add_argument("--workers", default="",
                         help="also time treemeter with these fixed numbers of folder reads in "
                         "flight, such as 1,2,4,8,16 (few rows)")
@@ -449,8 +544,26 @@ def main():
     for peer in ("du", "ncdu", "gdu"):
         if not shutil.which(peer):
             sys.exit("%s is not installed (Debian: apt-get install coreutils ncdu gdu)" % peer)
-    if (arguments.cold or arguments.slow_server is not None) and os.geteuid() != 0:
-        sys.exit("--cold and --slow-server need root")
+    if (arguments.cold or arguments.slow_server is not None or arguments.matrix) and \
+            os.geteuid() != 0:
+        sys.exit("--cold, --slow-server and --matrix need root")
+    if arguments.matrix:
+        built, workers_binary = build_treemeter()
+        programs = Programs(
+            binary=os.path.abspath(arguments.binary) if arguments.binary else built,
+            other_binary=None, workers_binary=workers_binary, workers=[],
+            floor_binary=build_floor(), floor_threads=[], floor_entries=[], windows_binary=None,
+            wine_prefix=None, empty_folder=None)
+        slowfs = build_slowfs()
+        print("treemeter: %s; %d runs of each command, alternating; %d CPUs" %
+              (programs.binary, arguments.runs, os.cpu_count()))
+        try:
+            run_matrix(programs, slowfs, arguments.runs, arguments.matrix_tree,
+                       arguments.server_tree)
+        finally:
+            for path in (os.path.dirname(programs.floor_binary), os.path.dirname(slowfs)):
+                shutil.rmtree(path)
+        return
     if arguments.slow_server is not None and not arguments.trees:
         sys.exit("--slow-server mirrors the trees given, and none is")
     temporaries, mount_points = [], []
@@ -501,7 +614,7 @@ def main():
             server = None
             if slowfs:
                 server = SlowServer(slowfs, tree, tempfile.mkdtemp(prefix="treemeter-slowfs-"),
-                                    arguments.slow_server, arguments.lookup_per_entry)
+                                    arguments.slow_server, arguments.lookup_per_entry, 0)
                 mount_points.append(server.mountpoint)
             load = os.getloadavg()[0]
             commands = commands_for(programs, server.mountpoint if server else tree)

@@ -1,17 +1,19 @@
 // A read-only mirror of a folder that answers like a distant file server, for the benchmark:
 // every folder read (the listing, on its first readdir) and every attribute lookup (lookup,
 // getattr) is a round trip that waits a set time, and up to a thousand requests are served at once,
-// so that the waits overlap as they do on a server that answers many requests in parallel. It
-// counts the requests and the peak number of folder reads and of lookups in flight at once, and
-// writes them to a file when it is unmounted.
+// so that the waits overlap as they do on a server that answers many requests in parallel; or,
+// with served=N, only N round trips are served at once and the others wait in its queue, as on a
+// server whose queue fills. It counts the requests and the peak number of folder reads and of
+// lookups in flight at once (queued ones included), and writes them to a file when it is
+// unmounted.
 //
-//   slowfs SOURCE MOUNTPOINT -f -o delay=5,stats=/tmp/counts [-o noplus]
+//   slowfs SOURCE MOUNTPOINT -f -o delay=5,stats=/tmp/counts [-o noplus] [-o served=8]
 //
 // A listing carries its entries' attributes, as a file server's does, so a scan that describes
 // what it has just listed costs no lookup; with noplus every entry costs one round trip more.
 // Each mount starts with nothing cached in the kernel: mount afresh for every measured run.
 //
-// Invariant: the counters change only under their lock.
+// Invariant: the counters and the places being served change only under their lock.
 #define FUSE_USE_VERSION 312
 #define _GNU_SOURCE
 #include <dirent.h>
@@ -29,6 +31,7 @@
 
 struct Settings {
   unsigned delayMs;
+  unsigned served;  // round trips served at once; 0: as many as come
   char* statsPath;
   int noPlus;
   char* source;
@@ -38,6 +41,9 @@ struct Counters {
   pthread_mutex_t lock;
   long requests, folderReads, lookups;
   long folderReadsInFlight, peakFolderReads, lookupsInFlight, peakLookups;
+  // Round trips being served, and where those that wait for a place are woken.
+  unsigned serving;
+  pthread_cond_t placeFreed;
 };
 
 struct Server {
@@ -62,20 +68,28 @@ static void countRequest(void) {
   pthread_mutex_unlock(&counters->lock);
 }
 
-// One round trip to the server: counted while in flight, then the set wait.
+// One round trip to the server: counted while in flight, then, once a place is free where few are
+// served at once, the set wait.
 static void roundTrip(long* total, long* inFlight, long* peak) {
   struct Server* self = server();
   struct Counters* counters = &self->counters;
+  unsigned places = self->settings.served;
   pthread_mutex_lock(&counters->lock);
   ++counters->requests;
   ++*total;
   if (++*inFlight > *peak) *peak = *inFlight;
+  while (places > 0 && counters->serving >= places) {
+    pthread_cond_wait(&counters->placeFreed, &counters->lock);
+  }
+  ++counters->serving;
   pthread_mutex_unlock(&counters->lock);
   struct timespec wait = {self->settings.delayMs / 1000, self->settings.delayMs % 1000 * 1000000L};
   while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
   }
   pthread_mutex_lock(&counters->lock);
+  --counters->serving;
   --*inFlight;
+  pthread_cond_signal(&counters->placeFreed);
   pthread_mutex_unlock(&counters->lock);
 }
 
@@ -211,6 +225,7 @@ int main(int argc, char** argv) {
       {"delay=%u", offsetof(struct Settings, delayMs), 0},
       {"stats=%s", offsetof(struct Settings, statsPath), 0},
       {"noplus", offsetof(struct Settings, noPlus), 1},
+      {"served=%u", offsetof(struct Settings, served), 0},
       FUSE_OPT_END,
   };
   static const struct fuse_operations operations = {
@@ -224,11 +239,12 @@ int main(int argc, char** argv) {
       .read = mirrorRead,
       .release = mirrorRelease,
   };
-  struct Server self = {.counters = {.lock = PTHREAD_MUTEX_INITIALIZER}};
+  struct Server self = {
+      .counters = {.lock = PTHREAD_MUTEX_INITIALIZER, .placeFreed = PTHREAD_COND_INITIALIZER}};
   struct fuse_args arguments = FUSE_ARGS_INIT(argc, argv);
   if (fuse_opt_parse(&arguments, &self.settings, options, takeSource) != 0) return 2;
   if (!self.settings.source) {
-    fprintf(stderr, "usage: %s SOURCE MOUNTPOINT [-f] [-o delay=MS,stats=FILE,noplus]\n", argv[0]);
+    fprintf(stderr, "usage: %s SOURCE MOUNTPOINT [-f] [-o delay=MS,stats=FILE,noplus,served=N]\n", argv[0]);
     return 2;
   }
   self.sourceFolder = open(self.settings.source, O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -46,8 +46,6 @@ constexpr std::size_t kMostReadyLines = kMostReadyLineBytes / sizeof(ReportLine)
 // Lines worth waking the taker for before it looks again by itself: waking it for every line or
 // two would cost more than the lines.
 constexpr std::size_t kLinesWorthWaking = 256;
-// Results worth waking the coordinator for, at the least, while listers have jobs left.
-constexpr std::size_t kResultsWorthWaking = 8;
 
 }  // namespace
 
@@ -60,8 +58,9 @@ struct Exchange {
   std::deque<ListingJob> jobs;
   std::vector<ListingResult> results;
   std::vector<ReportLine> lines;
-  std::size_t listing = 0;  // jobs being run by listers
-  std::size_t limit = 1;    // jobs that may be run at once
+  std::size_t listing = 0;      // jobs being run by listers
+  std::size_t idleListers = 0;  // waiting for a job
+  std::size_t limit = 1;        // jobs that may be run at once
   bool coordinatorWaits = false;
   bool coordinatorWantsRoom = false;  // it holds lines back for want of room
   bool stopping = false;
@@ -100,12 +99,15 @@ struct Scan {
 
 namespace {
 
-// Whether the coordinator is to be woken for the results queued: once there are a good many, or a
-// lister has no job left to take. Otherwise it takes them in later, many at once: waking it for
-// each would cost two switches of a processor a folder.
-bool resultsWorthWaking(const Exchange& exchange, bool listerIdles) {
-  std::size_t many = std::max(kResultsWorthWaking, exchange.limit / 4);
-  return exchange.coordinatorWaits && (listerIdles || exchange.results.size() >= many);
+// Whether the coordinator is to be woken for the results queued: once half the jobs out have come
+// back, so that it hands out more before the listers run out, or once no job is left and an
+// eighth of the listers allowed wait for one. Otherwise it takes them in later, many at once:
+// waking it for each would cost two switches of a processor a folder.
+bool resultsWorthWaking(const Exchange& exchange) {
+  std::size_t out = exchange.jobs.size() + exchange.listing + exchange.results.size();
+  bool listersWait =
+      exchange.jobs.empty() && exchange.idleListers >= std::max<std::size_t>(1, exchange.limit / 8);
+  return exchange.coordinatorWaits && (exchange.results.size() * 2 >= out || listersWait);
 }
 
 // The next job for a lister, when one may be listed now; the lock is held.
@@ -124,7 +126,10 @@ void runLister(Scan& scan, ListerThread& self) {
   ExchangeLock lock(exchange.lock);
   ListingJob job;
   for (;;) {
+    ++exchange.idleListers;
+    if (resultsWorthWaking(exchange)) exchange.coordinatorWakes.notify_one();
     exchange.jobQueued.wait(lock, [&] { return exchange.stopping || takeJob(exchange, job); });
+    --exchange.idleListers;
     if (exchange.stopping) return;
     // Lists job after job while there are any, handing each result back as it takes the next.
     do {
@@ -134,9 +139,8 @@ void runLister(Scan& scan, ListerThread& self) {
       lock.lock();
       --exchange.listing;
       exchange.results.push_back(std::move(result));
-      bool more = takeJob(exchange, job);
-      if (resultsWorthWaking(exchange, !more)) exchange.coordinatorWakes.notify_one();
-      if (!more) break;
+      if (!takeJob(exchange, job)) break;
+      if (resultsWorthWaking(exchange)) exchange.coordinatorWakes.notify_one();
     } while (true);
   }
 }
