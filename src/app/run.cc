@@ -14,8 +14,13 @@
 
 namespace {
 
-// The exit status of a run whose report could not be written whole.
+// The exit statuses besides 0. A script must not take a report that holds nothing for a good one:
+// one of a folder that could not be listed, or one cut short. Errors inside the tree keep 0, since
+// a scan of a whole system always meets some and the report carries their lines.
+constexpr int kFolderUnlistedStatus = 1;
 constexpr int kReportLostStatus = 1;
+// The command line was not taken: the usage text, as shells and their tools answer a wrong one.
+constexpr int kUsageStatus = 2;
 // How long the writer waits for report lines before it looks at the status line and for an
 // interrupt again.
 constexpr auto kLookInterval = std::chrono::milliseconds(20);
@@ -154,27 +159,32 @@ bool writeScanReport(Scan& scan, ReportWriter& writer, const RunSources& sources
 
 }  // namespace
 
-void runReport(const RunSettings& settings, ReportWriter& writer, const RunSources& sources) {
+bool runReport(const RunSettings& settings, ReportWriter& writer, const RunSources& sources) {
   std::u16string rootPath = toExtendedPath(settings.folderArg.c_str());
   const ScanRules rules = {settings.processReparsePoints, settings.minSize, settings.dayCutoff,
                            settings.maxDepth};
   ScanPtr scan = startScan(rules, rootPath, sources.listing, sources.listers);
   bool whole = writeScanReport(*scan, writer, sources);
   eraseStatusLine(writer.status);
-  if (whole && !writer.rowPrinted) {
+  // A report cut short is lost whatever became of the folder: its own status says so.
+  if (!whole) return true;
+  if (!writer.rowPrinted) {
     FolderTotals rootTotals = treeTotals(*scan);
     printReportRow(writer, settings.folderArg, static_cast<std::uint64_t>(rootTotals.totalBytes),
                    static_cast<std::uint64_t>(rootTotals.bytesOnDisk), rootTotals.entryCount,
                    rootTotals.latestWrite);
   }
+  return topFolderListed(*scan);
 }
 
 int runTreemeter(const std::vector<std::u16string>& arguments, const RunSources& sources) {
   ReportOutput output;
   printBanner(output);
   RunSettings settings;
+  int status = 0;
   if (!readSettings(arguments, settings)) {
     printUsage(output);
+    status = kUsageStatus;
   } else {
     printSettings(output, settings);
     writeText(output, u"path\ttotal size\tsize on disk\tfile count\tlatest file stamp\r\n");
@@ -183,7 +193,7 @@ int runTreemeter(const std::vector<std::u16string>& arguments, const RunSources&
     if (output.failure == 0) {
       ReportWriter writer(output);
       writer.status = makeStatusLine(sources.now());
-      runReport(settings, writer, sources);
+      if (!runReport(settings, writer, sources)) status = kFolderUnlistedStatus;
     }
   }
   if (!flushOutput(output)) {
@@ -194,5 +204,5 @@ int runTreemeter(const std::vector<std::u16string>& arguments, const RunSources&
   }
   // An interrupt that came as the report ended still ends the run as it would have.
   if (int interrupt = interruptNoted()) endAsInterrupted(interrupt);
-  return 0;
+  return status;
 }

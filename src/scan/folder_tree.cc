@@ -126,6 +126,7 @@ bool collectReportLines(FolderTree& tree, std::vector<ReportLine>& lines) {
       if (!isDone(top.state)) return moved;
       moved = true;
       if (top.state == FolderState::Listed) {
+        tree.topListed = true;
         tree.cursor.push_back({&top, 0, tree.path.size()});
         continue;
       }

@@ -81,6 +81,7 @@ struct FolderTree {
   std::size_t waiting = 0;    // in the subfolders of listed folders, not yet handed out
   bool finished = false;      // the cursor has passed the top's row
   FolderTotals topTotals;     // the whole tree's, once finished
+  bool topListed = false;     // the top could be listed; known once finished
   std::vector<std::pair<FolderNode*, std::size_t>> search;  // scratch for handOutFolder
 };
 

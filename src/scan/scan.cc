@@ -237,6 +237,10 @@ FolderTotals treeTotals(const Scan& scan) {
   return scan.tree.topTotals;
 }
 
+bool topFolderListed(const Scan& scan) {
+  return scan.tree.topListed;
+}
+
 ScanCounts countsSoFar(Scan& scan) {
   ScanLock lock(scan.lock, std::defer_lock);
   takeScanLock(lock);

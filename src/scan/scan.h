@@ -42,6 +42,10 @@ void stopScan(Scan& scan, std::vector<ReportLine>& lines);
 // The whole tree's totals, once takeReportLines has said the scan is finished.
 FolderTotals treeTotals(const Scan& scan);
 
+// Whether the folder the scan started at could be listed, once takeReportLines has said the scan
+// is finished.
+bool topFolderListed(const Scan& scan);
+
 // How far a scan has come.
 struct ScanCounts {
   std::uint64_t folders = 0;  // listed so far

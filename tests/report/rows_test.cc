@@ -118,6 +118,8 @@ TEST_F(ErrorText, ACodeWithoutAMessageLeavesTheCodeOutOfTheLine) {
       "Error accessing folder: /srv/x: \r\n");
 }
 
+// The folder argument that cannot be listed gives status 1, so that a script does not keep the
+// report as a good one; the same folders inside a tree give their lines and leave it at 0.
 TEST(ErrorLine, AFolderThatCannotBeListedGetsItsLineAndAZeroRootRow) {
   if (std::string why = unprivilegedRunUnavailable(); !why.empty()) GTEST_SKIP() << why;
   std::string top = makeTemporaryFolder();
@@ -143,8 +145,13 @@ TEST(ErrorLine, AFolderThatCannotBeListedGetsItsLineAndAZeroRootRow) {
                               ": " + c.error + "\r\n" + c.folder +
                               "\t0.000 MB\t0.000 MiB\t0\t01/01/01 00:00:00\r\n");
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.exitStatus, 1);
   }
+  ProgramResult tree = runProgram({"no", "1MB", "0", "0", top}, asAnyUser);
+  EXPECT_NE(tree.out.find("Error accessing folder: " + locked + ": (13): Permission denied\r\n"),
+            std::string::npos)
+      << tree.out;
+  EXPECT_EQ(tree.exitStatus, 0);
   removeTree(top);
 }
 

@@ -3,6 +3,7 @@
 // TREEMETER_WINDOWS_PROGRAM names Treemeter.exe and WINEPREFIX the wine prefix to run it in;
 // without them the tests are skipped.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <time.h>
 
 #include <algorithm>
@@ -138,14 +139,15 @@ class WindowsBuildTest : public ::testing::Test {
   // Wine's server and its helper processes, when a run starts them, hold that run's output pipes
   // open for seconds after it ends. So a server that stays is started here, apart from any run
   // (after any earlier one has gone), and a first run starts the helpers (and creates the prefix
-  // when it is new, which is slow); the last test ends them all.
+  // when it is new, which is slow): without arguments, the program prints its usage text and ends
+  // with status 2. The last test ends them all.
   static void SetUpTestSuite() {
     if (!windowsBuildGiven()) return;
     runInWinePrefix("mkdir -p \"$WINEPREFIX\" && " + wineServer() + " -w");
     EXPECT_EQ(runInWinePrefix(wineServer() + " -p"), 0);
-    EXPECT_EQ(
-        runInWinePrefix(wineProgram() + " '" + environmentValue("TREEMETER_WINDOWS_PROGRAM") + "'"),
-        0);
+    int usage =
+        runInWinePrefix(wineProgram() + " '" + environmentValue("TREEMETER_WINDOWS_PROGRAM") + "'");
+    EXPECT_TRUE(WIFEXITED(usage) && WEXITSTATUS(usage) == 2) << usage;
   }
   static void TearDownTestSuite() {
     if (windowsBuildGiven()) runInWinePrefix(wineServer() + " -k");
@@ -170,24 +172,25 @@ class WindowsBuildTest : public ::testing::Test {
     if (!top.empty()) removeTree(top);
   }
 
-  // Runs `words` (a Windows program and its arguments) under wine.
-  ProgramResult runUnderWine(const std::vector<std::string>& words,
-                             const std::string& locale = "C") {
+  // Runs `words` (a Windows program and its arguments) under wine, expecting exit status
+  // `status`.
+  ProgramResult runUnderWine(const std::vector<std::string>& words, const std::string& locale = "C",
+                             int status = 0) {
     ProgramOptions options;
     options.command = {wineProgram()};
     options.environment = {"WINEPREFIX=" + winePrefix, "WINEDEBUG=-all",
                            "HOME=" + environmentValue("HOME"), "LC_ALL=" + locale};
     ProgramResult result = runProgram(words, options);
-    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.exitStatus, status);
     checkLineEnds(result.out);
     return result;
   }
 
   ProgramResult runWindows(const std::vector<std::string>& arguments,
-                           const std::string& locale = "C") {
+                           const std::string& locale = "C", int status = 0) {
     std::vector<std::string> words = {windowsProgram};
     words.insert(words.end(), arguments.begin(), arguments.end());
-    return runUnderWine(words, locale);
+    return runUnderWine(words, locale, status);
   }
 
   // Runs both builds with the same settings on the folder `linuxFolder` and compares the reports.
@@ -264,7 +267,7 @@ TEST_F(WindowsBuildTest, TrailingQuoteOfAQuotedFolderIsDropped) {
 
 TEST_F(WindowsBuildTest, MissingFolderGivesTheSystemCodeAndMessage) {
   std::string missing = windowsPath(top + "/missing");
-  ProgramResult windows = runWindows({"no", "0", "0", "0", missing});
+  ProgramResult windows = runWindows({"no", "0", "0", "0", missing}, "C", 1);
   std::string start = kErrorStart + missing + ": (" + std::to_string(kWindowsPathNotFound) + "): ";
   std::size_t at = windows.out.find(start);
   ASSERT_NE(at, std::string::npos) << windows.out;
@@ -313,7 +316,7 @@ TEST_F(WindowsBuildTest, UsageTextIsTheLinuxBuildsButForWhereTheManualIs) {
       "Read more in its manual page: man treemeter (in the source: man/treemeter.1).\r\n";
   for (const auto& arguments : std::vector<std::vector<std::string>>{
            {}, {"yes", "1MB", "0", "0"}, {"yes", "-1", "0", "0", "Z:\\"}}) {
-    ProgramResult windows = runWindows(arguments);
+    ProgramResult windows = runWindows(arguments, "C", 2);
     std::string expected = runProgram(arguments).out;
     ASSERT_TRUE(
         expected.size() >= manualPage.size() &&
