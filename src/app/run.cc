@@ -66,9 +66,12 @@ void printUsage(ReportOutput& output) {
 }
 
 void printSettings(ReportOutput& output, const RunSettings& settings) {
-  writeText(output, u"Generating stats for: ");
-  writeText(output, settings.folderArg);
-  writeText(output, u"\r\n");
+  // Shown as the rows show it: a line end in the argument would move the header, and the last row
+  // would no longer name the same folder.
+  std::u16string folderLine = u"Generating stats for: ";
+  appendShownPath(folderLine, settings.folderArg);
+  folderLine += u"\r\n";
+  writeText(output, folderLine);
   writeText(output, u"Report includes folders equal or greater than ");
   writeText(output, formatSizeBinary(static_cast<std::uint64_t>(settings.minSize)));
   writeText(output, u"\r\n");

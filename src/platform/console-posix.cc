@@ -27,6 +27,7 @@ std::uint32_t writeAll(int descriptor, const char* bytes, std::size_t count) {
 }  // namespace
 
 const std::string_view kDiagnosticLineEnd = "\n";
+const TextUnits kNativeTextUnits = TextUnits::kBytes;
 
 bool prepareStandardOutput() {
   // A reader that goes away shows as a failed write, so that the run can erase its status line

@@ -25,6 +25,7 @@ bool isConsole(DWORD standardHandle) {
 }  // namespace
 
 const std::string_view kDiagnosticLineEnd = "\r\n";
+const TextUnits kNativeTextUnits = TextUnits::kUtf16;
 
 bool prepareStandardOutput() {
   // Only a console asks for lines to be flushed as they end.

@@ -21,6 +21,12 @@ void writeStandardError(std::string_view bytes);
 // The line end of the platform's own diagnostics on standard error.
 extern const std::string_view kDiagnosticLineEnd;
 
+// How the platform's names carry characters, which decides what a control character looks like in
+// them: on POSIX a name is bytes (UTF-8 where it is text), one 16-bit unit a byte; on Windows it
+// is UTF-16.
+enum class TextUnits { kBytes, kUtf16 };
+extern const TextUnits kNativeTextUnits;
+
 // True when standard error is an interactive terminal (a console on Windows), where a status line
 // may be drawn; false for a file, a pipe or nothing at all.
 bool standardErrorIsTerminal();

@@ -258,4 +258,77 @@ TEST_F(StatusLineOnTerminal, ComesChangesGoesAndLeavesTheReportAlone) {
   EXPECT_EQ(finalScreen(report).size(), 5u + 1 + 7 + 49) << report;
 }
 
+// Where `received` (what a terminal got) holds a control character that no name may send: a byte
+// below 0x20 other than a tab, a carriage return and the line feed that ends a row; DEL; or a
+// C1 control in UTF-8 (C2 80 to C2 9F). The status line's own ESC [ J is allowed. Returns the
+// offset of the first, or npos.
+std::size_t firstStrayControl(const std::string& received) {
+  for (std::size_t i = 0; i < received.size(); ++i) {
+    auto byte = static_cast<unsigned char>(received[i]);
+    bool rowEnd = byte == '\n' && i > 0 && received[i - 1] == '\r';
+    bool eraseBelow = received.compare(i, kEraseBelow.size(), kEraseBelow) == 0;
+    bool c1 = byte == 0xC2 && i + 1 < received.size() &&
+              static_cast<unsigned char>(received[i + 1]) >= 0x80 &&
+              static_cast<unsigned char>(received[i + 1]) <= 0x9F;
+    if (eraseBelow) i += kEraseBelow.size() - 1;
+    if (c1 || byte == 0x7F ||
+        (byte < 0x20 && byte != '\t' && byte != '\r' && !rowEnd && !eraseBelow)) {
+      return i;
+    }
+  }
+  return std::string::npos;
+}
+
+// Folders named with CSI in UTF-8 (C2 9B), ESC and a line feed, as the folder argument and inside
+// the tree, in a row, in an error line and on the status line, with the report and the status line
+// on one terminal: each control character arrives as one "?", and a character whose UTF-8 bytes
+// merely include 0x9B stays whole.
+TEST_F(StatusLineOnTerminal, NamesSendNoControlCharacterToTheTerminal) {
+  ProgramOptions options;
+  options.terminalColumns = 100;
+  options.outputOnTerminal = true;
+  options.environment = {"TERM=xterm"};
+  options.timeoutSeconds = 60;
+  options.inProcess = [](const std::vector<std::string>& arguments, const ChildChannels& channels) {
+    ScriptedTree tree;
+    addFolder(tree, 0,
+              u"/names\xc2\x9b"
+              u"2J\x1b[H\nx",
+              1);
+    std::size_t held = addFolder(tree, 0,
+                                 u"evil\xc2\x9b"
+                                 u"2J\xc5\x9b",
+                                 1);
+    tree.folders[held].heldUntilRelease = 1;
+    std::size_t locked = addFolder(tree, 0, u"esc\x1b]0;title\x07");
+    tree.folders[locked].openError = 13;
+    addFolder(tree, 0, u"lf\nrow", 1);
+    return runScriptedProgram(tree, 2, arguments, channels);
+  };
+  options.steps = {tell("advance 600",
+                        [](const ProgramResult& soFar) {
+                          return soFar.events.find("held evil") != std::string::npos;
+                        }),
+                   tell("release", statusShown)};
+  ProgramResult result = runProgram({"no", "0", "0", "0",
+                                     "/names\xc2\x9b"
+                                     "2J\x1b[H\nx"},
+                                    options);
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(firstStrayControl(result.err), std::string::npos) << result.err;
+  std::string screen;
+  for (const std::string& line : finalScreen(result.err)) screen += line + "\n";
+  const std::string top = "/names?2J?[H?x";
+  for (const std::string& line :
+       {"\nGenerating stats for: " + top + "\n", "\n" + top + "/evil?2J\xc5\x9b\t",
+        "\nError accessing folder: " + top + "/esc?]0;title?: (13): Permission denied\n",
+        "\n" + top + "/lf?row\t", "\n" + top + "\t"}) {
+    EXPECT_NE(screen.find(line), std::string::npos) << line << " on " << screen;
+  }
+  std::set<std::string> texts = statusTexts(result.err);
+  EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
+    return text.find(top + "/evil?2J\xc5\x9b") != std::string::npos;
+  })) << result.err;
+}
+
 }  // namespace

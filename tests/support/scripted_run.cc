@@ -16,8 +16,10 @@ using std::chrono::milliseconds;
 using std::chrono::nanoseconds;
 using std::chrono::steady_clock;
 
+// One unit a byte, as the program takes a POSIX command line: 0x80 to 0xFF stay below U+0100.
 std::u16string wideOf(const std::string& bytes) {
-  return std::u16string(bytes.begin(), bytes.end());
+  return std::u16string(reinterpret_cast<const unsigned char*>(bytes.data()),
+                        reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size());
 }
 
 std::string narrowOf(const std::u16string& text) {

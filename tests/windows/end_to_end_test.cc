@@ -309,6 +309,55 @@ TEST_F(WindowsBuildTest, NamesAreWrittenOneByteEachUnit) {
   EXPECT_NE(out.find(windowsPath(top) + "\\?" + rowEnd), std::string::npos) << out;
 }
 
+// The first byte of `output` that carries a control character: below 0x20 other than a tab and the
+// line ends, DEL, or 0x80 to 0x9F, which can only be U+0080 to U+009F written one byte a unit.
+std::size_t firstControlByte(const std::string& output) {
+  for (std::size_t i = 0; i < output.size(); ++i) {
+    auto byte = static_cast<unsigned char>(output[i]);
+    if ((byte < 0x20 && byte != '\t' && byte != '\r' && byte != '\n') || byte == 0x7F ||
+        (byte >= 0x80 && byte <= 0x9F)) {
+      return i;
+    }
+  }
+  return std::string::npos;
+}
+
+// Folders named with CSI (U+009B, from UTF-8 C2 9B), ESC and a line feed, inside the tree and as
+// the folder argument: rows, error lines and the settings line carry each as "?". Wine can open
+// no folder whose name holds ESC or a line feed, which gives their error lines.
+TEST_F(WindowsBuildTest, NamesSendNoControlCharacter) {
+  const std::string folder = top +
+                             "/names\xc2\x9b"
+                             "2J";
+  makeFolder(folder);
+  makeFolder(folder +
+             "/evil\xc2\x9b"
+             "2J");
+  makeFile(folder +
+               "/evil\xc2\x9b"
+               "2J/f",
+           1, kStampA);
+  makeFolder(folder + "/esc\x1b[31m");
+  makeFolder(folder + "/lf\nrow");
+  const std::string shown = windowsPath(top) + "\\names?2J";
+  ProgramResult tree = runWindows({"no", "0", "0", "0", windowsPath(folder)}, "C.UTF-8");
+  ProgramResult missing =
+      runWindows({"no", "0", "0", "0", windowsPath(folder) + "\\\x1b[H\nx"}, "C.UTF-8", 1);
+  for (const ProgramResult* result : {&tree, &missing}) {
+    EXPECT_EQ(firstControlByte(result->out), std::string::npos) << result->out;
+    EXPECT_EQ(result->err, "");
+  }
+  for (const std::string& line :
+       {"\r\nGenerating stats for: " + shown + "\r\n", "\r\n" + shown + "\\evil?2J\t",
+        "\r\nError accessing folder: " + shown + "\\esc?[31m: (123): ",
+        "\r\nError accessing folder: " + shown + "\\lf?row: (123): ", "\r\n" + shown + "\t"}) {
+    EXPECT_NE(tree.out.find(line), std::string::npos) << line << " in " << tree.out;
+  }
+  EXPECT_NE(missing.out.find("\r\nGenerating stats for: " + shown + "\\?[H?x\r\n"),
+            std::string::npos)
+      << missing.out;
+}
+
 // The Linux build's, but for its last line: the Windows package has no manual page, and holds the
 // manual as text beside the program.
 TEST_F(WindowsBuildTest, UsageTextIsTheLinuxBuildsButForWhereTheManualIs) {
