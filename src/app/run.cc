@@ -99,10 +99,10 @@ void reportLostOutput(std::uint32_t errorCode) {
   writeStandardError(line);
 }
 
-// Writes the lines the scan made known, with the status line out of their way; false once the
-// report can no longer be written.
+// Writes the lines the scan made known, with the status line out of their way until its next
+// drawing is due; false once the report can no longer be written.
 bool writeReportLines(ReportWriter& writer, const std::vector<ReportLine>& lines) {
-  if (writer.status.sharesWithReport) eraseStatusLine(writer.status);
+  if (writer.status.sharesWithReport && !lines.empty()) eraseStatusLine(writer.status);
   for (const ReportLine& line : lines) {
     if (line.isError) {
       printFolderError(writer, line.path, line.errorCode);
@@ -112,10 +112,6 @@ bool writeReportLines(ReportWriter& writer, const std::vector<ReportLine>& lines
                      static_cast<std::uint64_t>(line.totals.bytesOnDisk), line.totals.entryCount,
                      line.totals.latestWrite);
     }
-  }
-  if (writer.status.sharesWithReport) {
-    flushOutput(writer.output);
-    redrawStatusLine(writer.status);
   }
   return writer.output.failure == 0;
 }

@@ -37,6 +37,15 @@ bool standardOutputSharesErrorTerminal();
 // How many columns the terminal of standard error has; 80 when it does not say.
 std::size_t errorTerminalColumns();
 
+// True where the terminal of standard error is to get no escape sequence: TERM is dumb or unset.
+// Never on Windows, whose console is drawn on through its own functions.
+bool errorTerminalTakesNoEscapes();
+
+// True while another program holds the terminal of standard error for itself, as a pager or an
+// editor does: it reads keys one at a time (POSIX: out of canonical mode; Windows: line input
+// off), and the screen is its own.
+bool errorTerminalHeldByAnother();
+
 // On the terminal of standard error: blanks the cursor's row and every row below it, writes
 // `bytes` (one row's worth, without line ends; none to leave the rows blank) from the start of
 // that row, and puts the cursor back at its start. A text written so can be replaced whole even

@@ -76,6 +76,7 @@ TEST(InterruptedScan, KeepsTheLinesItKnewWholeAndEndsByTheSignal) {
   ProgramOptions options;
   options.standardOutputPath = reportPath;
   options.terminalColumns = 80;
+  options.environment = {"TERM=xterm"};
   ProgramStep interrupt;
   interrupt.until = [&](const ProgramResult& soFar) {
     return holds(soFar.events, "held g1\n") && holds(fileContents(reportPath), "/g0\t");
