@@ -14,8 +14,13 @@
 
 namespace {
 
-// The exit status of a run whose report could not be written whole.
+// The exit statuses besides 0. A script must not take a report that holds nothing for a good one:
+// one of a folder that could not be listed, or one cut short. Errors inside the tree keep 0, since
+// a scan of a whole system always meets some and the report carries their lines.
+constexpr int kFolderUnlistedStatus = 1;
 constexpr int kReportLostStatus = 1;
+// The command line was not taken: the usage text, as shells and their tools answer a wrong one.
+constexpr int kUsageStatus = 2;
 // How long the writer waits for report lines before it looks at the status line and for an
 // interrupt again.
 constexpr auto kWriterLookInterval = std::chrono::milliseconds(20);
@@ -61,9 +66,12 @@ void printUsage(ReportOutput& output) {
 }
 
 void printSettings(ReportOutput& output, const RunSettings& settings) {
-  writeText(output, u"Generating stats for: ");
-  writeText(output, settings.folderArg);
-  writeText(output, u"\r\n");
+  // Shown as the rows show it: a line end in the argument would move the header, and the last row
+  // would no longer name the same folder.
+  std::u16string folderLine = u"Generating stats for: ";
+  appendShownPath(folderLine, settings.folderArg);
+  folderLine += u"\r\n";
+  writeText(output, folderLine);
   writeText(output, u"Report includes folders equal or greater than ");
   writeText(output, formatSizeBinary(static_cast<std::uint64_t>(settings.minSize)));
   writeText(output, u"\r\n");
@@ -92,10 +100,11 @@ void reportLostOutput(std::uint32_t errorCode) {
 }
 
 // Writes the lines the scan made known, each with its path formed from the one before, with the
-// status line out of their way; false once the report can no longer be written.
+// status line out of their way until its next drawing is due; false once the report can no longer
+// be written.
 bool writeReportLines(ReportWriter& writer, PathFormer& paths,
                       const std::vector<ReportLine>& lines) {
-  if (writer.status.sharesWithReport) eraseStatusLine(writer.status);
+  if (writer.status.sharesWithReport && !lines.empty()) eraseStatusLine(writer.status);
   for (const ReportLine& line : lines) {
     const std::u16string& path = formPath(paths, line.folder);
     if (line.isError) {
@@ -106,10 +115,6 @@ bool writeReportLines(ReportWriter& writer, PathFormer& paths,
                      static_cast<std::uint64_t>(line.totals.bytesOnDisk), line.totals.entryCount,
                      line.totals.latestWrite);
     }
-  }
-  if (writer.status.sharesWithReport) {
-    flushOutput(writer.output);
-    redrawStatusLine(writer.status);
   }
   return writer.output.failure == 0;
 }
@@ -152,7 +157,7 @@ bool writeScanReport(Scan& scan, ReportWriter& writer, const RunSources& sources
 
 }  // namespace
 
-void runReport(const RunSettings& settings, ReportWriter& writer, const RunSources& sources) {
+bool runReport(const RunSettings& settings, ReportWriter& writer, const RunSources& sources) {
   std::u16string rootPath = toExtendedPath(settings.folderArg.c_str());
   const ScanRules rules = {settings.processReparsePoints, settings.minSize, settings.dayCutoff,
                            settings.maxDepth};
@@ -160,20 +165,25 @@ void runReport(const RunSettings& settings, ReportWriter& writer, const RunSourc
   ScanPtr scan = startScan(rules, rootPath, sources.listing, sources.listers);
   bool whole = writeScanReport(*scan, writer, sources);
   eraseStatusLine(writer.status);
-  if (whole && !writer.rowPrinted) {
+  // A report cut short is lost whatever became of the folder: its own status says so.
+  if (!whole) return true;
+  if (!writer.rowPrinted) {
     FolderTotals rootTotals = treeTotals(*scan);
     printReportRow(writer, settings.folderArg, static_cast<std::uint64_t>(rootTotals.totalBytes),
                    static_cast<std::uint64_t>(rootTotals.bytesOnDisk), rootTotals.entryCount,
                    rootTotals.latestWrite);
   }
+  return topFolderListed(*scan);
 }
 
 int runTreemeter(const std::vector<std::u16string>& arguments, const RunSources& sources) {
   ReportOutput output;
   printBanner(output);
   RunSettings settings;
+  int status = 0;
   if (!readSettings(arguments, settings)) {
     printUsage(output);
+    status = kUsageStatus;
   } else {
     printSettings(output, settings);
     writeText(output, u"path\ttotal size\tsize on disk\tfile count\tlatest file stamp\r\n");
@@ -182,7 +192,7 @@ int runTreemeter(const std::vector<std::u16string>& arguments, const RunSources&
     if (output.failure == 0) {
       ReportWriter writer(output);
       writer.status = makeStatusLine(sources.now());
-      runReport(settings, writer, sources);
+      if (!runReport(settings, writer, sources)) status = kFolderUnlistedStatus;
     }
   }
   if (!flushOutput(output)) {
@@ -193,5 +203,5 @@ int runTreemeter(const std::vector<std::u16string>& arguments, const RunSources&
   }
   // An interrupt that came as the report ended still ends the run as it would have.
   if (int interrupt = interruptNoted()) endAsInterrupted(interrupt);
-  return 0;
+  return status;
 }

@@ -21,13 +21,15 @@ struct RunSources {
   std::function<std::chrono::steady_clock::time_point()> now;
 };
 
-// The whole program, given its command line (program name first). Returns the exit status: 0, or
-// 1 when the report could not be written whole.
+// The whole program, given its command line (program name first). Returns the exit status: 0;
+// 1 when the folder argument could not be listed, or the report could not be written whole; 2
+// for the usage text.
 int runTreemeter(const std::vector<std::u16string>& arguments, const RunSources& sources);
 
 // runTreemeter for the command line as a POSIX system gives it (bytes, program name first), over
 // the platform's listing and clock, with `listers` folder listings in flight.
 int runPosixProgram(int argc, char** argv, std::size_t listers);
 
-// Scans the folder argument's tree and makes sure the report holds at least one row.
-void runReport(const RunSettings& settings, ReportWriter& writer, const RunSources& sources);
+// Scans the folder argument's tree and makes sure the report holds at least one row. False when
+// the folder argument itself could not be listed.
+bool runReport(const RunSettings& settings, ReportWriter& writer, const RunSources& sources);

@@ -3,8 +3,11 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/console.h"
@@ -27,6 +30,7 @@ std::uint32_t writeAll(int descriptor, const char* bytes, std::size_t count) {
 }  // namespace
 
 const std::string_view kDiagnosticLineEnd = "\n";
+const TextUnits kNativeTextUnits = TextUnits::kBytes;
 
 bool prepareStandardOutput() {
   // A reader that goes away shows as a failed write, so that the run can erase its status line
@@ -63,6 +67,16 @@ void replaceErrorTerminalRows(std::string_view bytes) {
   shown += bytes.empty() ? std::string_view(" ") : bytes;
   shown += "\x1b[J\r";
   writeStandardError(shown);
+}
+
+bool errorTerminalTakesNoEscapes() {
+  const char* terminal = std::getenv("TERM");
+  return terminal == nullptr || *terminal == '\0' || std::strcmp(terminal, "dumb") == 0;
+}
+
+bool errorTerminalHeldByAnother() {
+  struct termios settings;
+  return tcgetattr(STDERR_FILENO, &settings) == 0 && (settings.c_lflag & ICANON) == 0;
 }
 
 std::size_t errorTerminalColumns() {

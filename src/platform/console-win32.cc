@@ -25,6 +25,7 @@ bool isConsole(DWORD standardHandle) {
 }  // namespace
 
 const std::string_view kDiagnosticLineEnd = "\r\n";
+const TextUnits kNativeTextUnits = TextUnits::kUtf16;
 
 bool prepareStandardOutput() {
   // Only a console asks for lines to be flushed as they end.
@@ -52,6 +53,21 @@ std::size_t errorTerminalColumns() {
   CONSOLE_SCREEN_BUFFER_INFO information;
   if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &information)) return 80;
   return static_cast<std::size_t>(information.srWindow.Right - information.srWindow.Left + 1);
+}
+
+bool errorTerminalTakesNoEscapes() {
+  return false;
+}
+
+bool errorTerminalHeldByAnother() {
+  HANDLE input =
+      CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (input == INVALID_HANDLE_VALUE) return false;
+  DWORD mode = 0;
+  bool held = GetConsoleMode(input, &mode) && (mode & ENABLE_LINE_INPUT) == 0;
+  CloseHandle(input);
+  return held;
 }
 
 void replaceErrorTerminalRows(std::string_view bytes) {

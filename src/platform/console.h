@@ -21,6 +21,12 @@ void writeStandardError(std::string_view bytes);
 // The line end of the platform's own diagnostics on standard error.
 extern const std::string_view kDiagnosticLineEnd;
 
+// How the platform's names carry characters, which decides what a control character looks like in
+// them: on POSIX a name is bytes (UTF-8 where it is text), one 16-bit unit a byte; on Windows it
+// is UTF-16.
+enum class TextUnits { kBytes, kUtf16 };
+extern const TextUnits kNativeTextUnits;
+
 // True when standard error is an interactive terminal (a console on Windows), where a status line
 // may be drawn; false for a file, a pipe or nothing at all.
 bool standardErrorIsTerminal();
@@ -30,6 +36,15 @@ bool standardOutputSharesErrorTerminal();
 
 // How many columns the terminal of standard error has; 80 when it does not say.
 std::size_t errorTerminalColumns();
+
+// True where the terminal of standard error is to get no escape sequence: TERM is dumb or unset.
+// Never on Windows, whose console is drawn on through its own functions.
+bool errorTerminalTakesNoEscapes();
+
+// True while another program holds the terminal of standard error for itself, as a pager or an
+// editor does: it reads keys one at a time (POSIX: out of canonical mode; Windows: line input
+// off), and the screen is its own.
+bool errorTerminalHeldByAnother();
 
 // On the terminal of standard error: blanks the cursor's row and every row below it, writes
 // `bytes` (one row's worth, without line ends; none to leave the rows blank) from the start of

@@ -61,6 +61,14 @@ void appendSize(std::u16string& out, std::uint64_t bytes, const SizeUnit (&units
   out += unit->label;
 }
 
+// U+0080 to U+009F.
+bool isC1Control(char16_t unit) {
+  return unit >= 0x80 && unit <= 0x9F;
+}
+
+// The first of the two bytes of U+0080 to U+00BF in UTF-8.
+constexpr char16_t kUtf8LeadOfC1 = 0xC2;
+
 }  // namespace
 
 FormatArgument textArgument(std::u16string_view text) {
@@ -78,11 +86,19 @@ void appendDecimal(std::u16string& out, std::uint64_t value) {
   appendAscii(out, digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
-void appendShownPath(std::u16string& out, std::u16string_view path) {
-  std::size_t start = out.size();
-  out += path;
-  for (std::size_t i = start; i < out.size(); ++i) {
-    if (out[i] < u' ' || out[i] == u'\x7f') out[i] = u'?';
+void appendShownPath(std::u16string& out, std::u16string_view path, TextUnits units) {
+  out.reserve(out.size() + path.size());
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    char16_t unit = path[i];
+    if (units == TextUnits::kBytes && unit == kUtf8LeadOfC1 && i + 1 < path.size() &&
+        isC1Control(path[i + 1])) {
+      ++i;
+      unit = u'?';
+    } else if (unit < u' ' || unit == u'\x7f' ||
+               (units == TextUnits::kUtf16 && isC1Control(unit))) {
+      unit = u'?';
+    }
+    out += unit;
   }
 }
 

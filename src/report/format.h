@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/console.h"
 
 // Longest text formatText produces; a longer result is cut to its first kFormatTextLimit units.
 constexpr std::size_t kFormatTextLimit = 511;
@@ -51,10 +52,15 @@ void appendSizeBinary(std::u16string& out, std::uint64_t bytes);
 void appendSizeDecimal(std::u16string& out, std::uint64_t bytes);
 void appendDecimal(std::u16string& out, std::uint64_t value);
 
-// A path as rows, error lines and the status line show it: each control character (below U+0020,
-// and U+007F) becomes "?", so that no name can add a line or a column to the report or send an
-// escape sequence to a terminal. Mapped while appended, so that a row costs no extra allocation.
-void appendShownPath(std::u16string& out, std::u16string_view path);
+// A path as the report, its error lines, its settings line and the status line show it: each
+// control character becomes "?", so that no name can add a line or a column to the report or send
+// an escape sequence to a terminal. Control characters are those below U+0020, U+007F, and
+// U+0080 to U+009F, which a terminal that honours them takes as escapes (U+009B starts a control
+// sequence): where names are bytes, their UTF-8 forms C2 80 to C2 9F, each one "?", while a lone
+// byte 0x80 to 0x9F is part of another character and stays. Mapped while appended, so that a row
+// costs no extra allocation.
+void appendShownPath(std::u16string& out, std::u16string_view path,
+                     TextUnits units = kNativeTextUnits);
 
 // The stamp texts of recent seconds, kept by whoever writes many rows: a tree's folders share few
 // distinct latest stamps, and the local time conversion costs more than the rest of a row.

@@ -62,11 +62,29 @@ void appendCounts(std::u16string& out, const ScanProgress& progress, std::chrono
   out += u"  ";
 }
 
-// Shows `text` in place of the line shown before, however many rows a narrower window has folded
-// that one onto.
+// `text` over the line shown before, with carriage returns and blanks alone: the blanks cover what
+// the shorter text leaves of the longer one, and the cursor ends at the line's start.
+std::string overwrittenWithBlanks(std::u16string_view text, std::size_t shownUnits) {
+  std::string bytes = "\r" + outputBytes(text);
+  if (shownUnits > text.size()) bytes.append(shownUnits - text.size(), ' ');
+  bytes += '\r';
+  return bytes;
+}
+
+// Shows `text` (none: blanks) in place of the line shown before, however many rows a narrower
+// window has folded that one onto; while another program holds the terminal, what was shown is
+// left to it.
 void showOnLine(StatusLine& line, std::u16string_view text) {
-  replaceErrorTerminalRows(outputBytes(text));
-  line.shown = !text.empty();
+  if (errorTerminalHeldByAnother()) {
+    line.shownUnits = 0;
+    return;
+  }
+  if (line.plain) {
+    writeStandardError(overwrittenWithBlanks(text, line.shownUnits));
+  } else {
+    replaceErrorTerminalRows(outputBytes(text));
+  }
+  line.shownUnits = text.size();
 }
 
 }  // namespace
@@ -103,6 +121,7 @@ StatusLine makeStatusLine(StatusLine::Clock::time_point now) {
   line.startedAt = now;
   line.onTerminal = standardErrorIsTerminal();
   line.sharesWithReport = line.onTerminal && standardOutputSharesErrorTerminal();
+  line.plain = line.onTerminal && errorTerminalTakesNoEscapes();
   return line;
 }
 
@@ -117,14 +136,9 @@ void drawStatusLine(StatusLine& line, const ScanProgress& progress,
   auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(line.drawnAt - line.startedAt);
   // One column short of the width: a line that fills the last column wraps on some terminals.
   std::size_t columns = errorTerminalColumns();
-  line.text = statusLineText(progress, elapsed, columns > 1 ? columns - 1 : 1);
-  showOnLine(line, line.text);
+  showOnLine(line, statusLineText(progress, elapsed, columns > 1 ? columns - 1 : 1));
 }
 
 void eraseStatusLine(StatusLine& line) {
-  if (line.shown) showOnLine(line, u"");
-}
-
-void redrawStatusLine(StatusLine& line) {
-  if (line.onTerminal && !line.text.empty()) showOnLine(line, line.text);
+  if (line.shownUnits > 0) showOnLine(line, u"");
 }

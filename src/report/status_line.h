@@ -1,10 +1,15 @@
 // The status line of a long scan: on standard error, only while it is a terminal, one line that
-// says how far the scan has come, redrawn in place a few times a second and erased at the end. It
-// never touches standard output, and keeps out of the way of report lines written to the same
-// terminal. Whoever writes the report owns it and draws it from the same thread, between lines,
-// and tells it the time by the clock the run goes by.
-// While the line is shown the cursor rests at the start of its first row, so that each drawing
-// replaces the last whole, even one that a narrower window has folded onto more rows.
+// says how far the scan has come, redrawn in place at most five times a second and erased at the
+// end. It never touches standard output, and keeps out of the way of report lines written to the
+// same terminal: it is erased before them and comes back when its next drawing is due. Whoever
+// writes the report owns it and draws it from the same thread, between lines, and tells it the
+// time by the clock the run goes by.
+//
+// Invariants: while the line is shown the cursor rests at the start of its first row, so that each
+// drawing replaces the last whole, even one that a narrower window has folded onto more rows. Each
+// drawing is made for the width the terminal has then. Nothing is drawn or erased while another
+// program holds the terminal (a pager): the screen is that program's. Where the terminal takes no
+// escape sequences, only carriage returns and blanks are written.
 #pragma once
 
 #include <chrono>
@@ -29,10 +34,10 @@ struct StatusLine {
   using Clock = std::chrono::steady_clock;
   bool onTerminal = false;        // standard error is a terminal: the only case it is drawn
   bool sharesWithReport = false;  // standard output is that terminal too
+  bool plain = false;             // the terminal takes no escape sequences
   Clock::time_point startedAt;
   Clock::time_point drawnAt;
-  std::u16string text;  // drawn last
-  bool shown = false;   // on the screen now, with the cursor at the start of its first row
+  std::size_t shownUnits = 0;  // of the text on the screen now; 0 when none is
 };
 
 // A status line for this process's standard error, shown only where it is a terminal, for a scan
@@ -43,13 +48,9 @@ StatusLine makeStatusLine(StatusLine::Clock::time_point now);
 // (a short scan shows nothing), and a fifth of a second after it was drawn last.
 bool statusLineDue(const StatusLine& line, StatusLine::Clock::time_point now);
 
-// Draws the progress at `now` in place of what the line showed.
+// Draws the progress at `now` in place of what the line showed, for the terminal's width now.
 void drawStatusLine(StatusLine& line, const ScanProgress& progress,
                     StatusLine::Clock::time_point now);
 
-// Leaves the line's row of the terminal blank, with the cursor at its start; the text is kept,
-// for showing the line again after report lines.
+// Leaves the line's rows of the terminal blank, with the cursor at the start of the first.
 void eraseStatusLine(StatusLine& line);
-
-// Draws the text shown last again, if any was.
-void redrawStatusLine(StatusLine& line);

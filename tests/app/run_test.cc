@@ -83,6 +83,7 @@ TEST(InterruptedScan, KeepsTheLinesItKnewWholeAndEndsByTheSignal) {
   ProgramOptions options;
   options.standardOutputPath = reportPath;
   options.terminalColumns = 80;
+  options.environment = {"TERM=xterm"};
   ProgramStep interrupt = {event("held h"), 0, SIGINT, "await-interrupt\nthaw"};
   options.steps = {
       // Once the scan has begun, and so has the time since the last hand-over.

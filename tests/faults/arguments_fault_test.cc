@@ -1,7 +1,7 @@
 // Command lines no one should type: every argument count, empty texts, texts of 10,000
-// characters, bytes that are not UTF-8, numbers of thousands of digits. The program always ends
-// with status 0, writes nothing to standard error, and prints either the usage text or a
-// well-formed report.
+// characters, bytes that are not UTF-8, numbers of thousands of digits. The program writes nothing
+// to standard error, and prints either the usage text (status 2) or a well-formed report (status
+// 0, or 1 when the folder argument names no folder that can be listed).
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -14,7 +14,8 @@
 
 namespace {
 
-enum class Expect { Usage, Report };
+// What the program prints; each value is the exit status that goes with it.
+enum class Expect { Report = 0, ReportOfNoFolder = 1, Usage = 2 };
 
 struct BadCommandLine {
   const char* name;
@@ -41,8 +42,8 @@ std::vector<BadCommandLine> badCommandLines() {
       {"FiveArguments", {"yes", "1MB", "0", "0", "TREE"}, Expect::Report},
       {"SixArguments", {"yes", "1MB", "0", "0", "TREE", "extra"}, Expect::Report},
       {"SevenArguments", {"yes", "1MB", "0", "0", "TREE", "extra", ""}, Expect::Report},
-      {"AllEmpty", {"", "", "", "", ""}, Expect::Report},
-      {"EmptyFolder", {"no", "0", "0", "0", ""}, Expect::Report},
+      {"AllEmpty", {"", "", "", "", ""}, Expect::ReportOfNoFolder},
+      {"EmptyFolder", {"no", "0", "0", "0", ""}, Expect::ReportOfNoFolder},
       {"EmptySize", {"no", "", "0", "0", "TREE"}, Expect::Report},
       {"LongFlag", {kLongText, "0", "0", "0", "TREE"}, Expect::Report},
       {"LongSize", {"no", kManyNines + kManyNines, "0", "0", "TREE"}, Expect::Report},
@@ -53,16 +54,20 @@ std::vector<BadCommandLine> badCommandLines() {
       {"LongNegativeDepth",
        {"no", "0", "0", "-" + kManyNines + kManyNines, "TREE"},
        Expect::Report},
-      {"LongFolder", {"no", "0", "0", "0", std::string(10000, 'f')}, Expect::Report},
-      {"LongFolderOfSeparators", {"no", "0", "0", "0", std::string(10000, '/')}, Expect::Report},
+      {"LongFolder", {"no", "0", "0", "0", std::string(10000, 'f')}, Expect::ReportOfNoFolder},
+      {"LongFolderOfSeparators",
+       {"no", "0", "0", "0", std::string(10000, '/')},
+       Expect::ReportOfNoFolder},
       {"SuffixOverflow",
        {"no", "1" + std::string(4000, '0') + "TBGBMBKB", "0", "0", "TREE"},
        Expect::Report},
       {"SizeWithBlanksAndSign", {"no", " \t+12kb", " -0", "\t+2", "TREE"}, Expect::Report},
-      {"NotUtf8Everywhere", {kNotUtf8, kNotUtf8, kNotUtf8, kNotUtf8, kNotUtf8}, Expect::Report},
-      {"NotUtf8Folder", {"no", "0", "0", "0", "TREE/" + kNotUtf8}, Expect::Report},
+      {"NotUtf8Everywhere",
+       {kNotUtf8, kNotUtf8, kNotUtf8, kNotUtf8, kNotUtf8},
+       Expect::ReportOfNoFolder},
+      {"NotUtf8Folder", {"no", "0", "0", "0", "TREE/" + kNotUtf8}, Expect::ReportOfNoFolder},
       {"PercentAndQuotes", {"no", "%s%n", "%d", "%1.3f", "\"TREE\""}, Expect::Report},
-      {"FolderIsAFile", {"no", "0", "0", "0", "TREE/file"}, Expect::Report},
+      {"FolderIsAFile", {"no", "0", "0", "0", "TREE/file"}, Expect::ReportOfNoFolder},
   };
 }
 
@@ -86,7 +91,7 @@ std::string withTree(std::string argument, const std::string& tree) {
   return argument;
 }
 
-TEST_P(BadArguments, EndWithStatusZeroAndAWellFormedText) {
+TEST_P(BadArguments, EndWithTheirStatusAndAWellFormedText) {
   std::vector<std::string> arguments;
   for (const std::string& argument : GetParam().arguments)
     arguments.push_back(withTree(argument, tree));
@@ -94,7 +99,7 @@ TEST_P(BadArguments, EndWithStatusZeroAndAWellFormedText) {
   options.timeoutSeconds = 30;
   ProgramResult result = runProgram(arguments, options);
   EXPECT_FALSE(result.timedOut);
-  EXPECT_EQ(result.exitStatus, 0) << "signal " << result.signal;
+  EXPECT_EQ(result.exitStatus, static_cast<int>(GetParam().expect)) << "signal " << result.signal;
   EXPECT_EQ(result.err, "");
   if (GetParam().expect == Expect::Usage) {
     EXPECT_TRUE(isUsageReport(result.out));

@@ -1,7 +1,8 @@
 // The output encoding, read back from standard output itself: any text is written one byte a unit
 // with "?" for units above U+00FF; a report row of any path and numbers is the path and four
 // well-formed columns ending in CR LF; an error line of any path and code is its five pieces. In
-// both, the path's control characters are written as "?": no path adds a line or a column.
+// both, the path's control characters are written as "?": no path adds a line or a column, nor
+// sends a terminal a C1 control.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -32,13 +33,22 @@ std::string takeWrittenBytes(ReportOutput& output) {
   return bytes;
 }
 
-// The bytes of a path in a row or an error line.
+// The bytes of a path in a row or an error line: each control character one "?", those below 0x20,
+// 0x7F, and the UTF-8 forms of U+0080 to U+009F (C2 80 to C2 9F), as POSIX names are bytes.
 std::string expectedPathBytes(const std::u16string& path) {
   std::string bytes = expectedOutputBytes(path);
-  for (char& byte : bytes) {
-    if (static_cast<unsigned char>(byte) < 0x20 || byte == 0x7f) byte = '?';
+  std::string shown;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    auto byte = static_cast<unsigned char>(bytes[i]);
+    auto next = i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) : 0;
+    if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      shown += '?';
+      ++i;
+    } else {
+      shown += byte < 0x20 || byte == 0x7F ? '?' : static_cast<char>(byte);
+    }
   }
-  return bytes;
+  return shown;
 }
 
 void checkText(ReportOutput& output, const std::u16string& text) {

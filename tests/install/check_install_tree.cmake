@@ -17,9 +17,10 @@ foreach(file IN ITEMS "${PROGRAM}" "${MANUAL_PAGE}" "${VIEWER}" "${VIEWER_MANUAL
   endif()
 endforeach()
 
-# Without arguments the program prints its usage text (CMake drops the carriage returns).
+# Without arguments the program prints its usage text, with status 2 (CMake drops the carriage
+# returns).
 execute_process(COMMAND "${PREFIX}/${PROGRAM}" RESULT_VARIABLE status OUTPUT_VARIABLE output)
-if(NOT status EQUAL 0 OR NOT output MATCHES "\nUsage: ")
+if(NOT status EQUAL 2 OR NOT output MATCHES "\nUsage: ")
   message(FATAL_ERROR "the installed program does not print its usage text (status ${status})")
 endif()
 

@@ -103,4 +103,35 @@ TEST(DecimalText, CountsBeyond32BitsAreWrittenInFull) {
   EXPECT_EQ(decimalText(std::numeric_limits<std::uint64_t>::max()), u"18446744073709551615");
 }
 
+// A name's control characters become "?" in the form each platform's names take: C0 and DEL, and
+// C1, which a terminal may take as escapes (U+009B starts a control sequence). Where names are
+// bytes, C1 is its two UTF-8 bytes, and bytes 0x80 to 0x9F inside other characters stay.
+TEST(ShownPath, ControlCharactersBecomeQuestionMarksInEitherPlatformsNames) {
+  struct Case {
+    std::u16string path;
+    TextUnits units;
+    std::u16string shown;
+  };
+  const Case cases[] = {
+      {u"a\tb\nc\x1b[2J\x7f~", TextUnits::kBytes, u"a?b?c?[2J?~"},
+      {u"evil\xc2\x9b"
+       u"2J",
+       TextUnits::kBytes, u"evil?2J"},
+      {u"\xc2\x80\xc2\x9f\xc2\xa0\xc2\x7f", TextUnits::kBytes, u"??\xc2\xa0\xc2?"},
+      // U+015B and U+201C hold 0x9B, 0x80 and 0x9C as continuation bytes; lone bytes stay too.
+      {u"\xc5\x9b\xe2\x80\x9c\x9b\x85\xc2", TextUnits::kBytes, u"\xc5\x9b\xe2\x80\x9c\x9b\x85\xc2"},
+      {u"\xc2\xc2\x9b", TextUnits::kBytes, u"\xc2?"},
+      {u"a\tb\x7f", TextUnits::kUtf16, u"a?b?"},
+      {u"evil\x9b"
+       u"2J\x80\x85\x9f\xa0\xc2\x15b",
+       TextUnits::kUtf16, u"evil?2J???\xa0\xc2\x15b"},
+      {u"\xc2\x9b", TextUnits::kUtf16, u"\xc2?"},
+  };
+  for (const auto& c : cases) {
+    std::u16string shown = u"kept ";
+    appendShownPath(shown, c.path, c.units);
+    EXPECT_EQ(shown, u"kept " + c.shown) << std::string(c.path.begin(), c.path.end());
+  }
+}
+
 }  // namespace

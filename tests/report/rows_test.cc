@@ -72,8 +72,8 @@ TEST(ReportRow, PercentSignsAndBackslashesInAFolderNameAreWrittenUnchanged) {
 }
 
 // A POSIX name may hold any byte but "/" and NUL. Its control characters are written as "?" in
-// rows, error lines and the root row, so that no name can add a row or a column to the report or
-// send an escape sequence to a terminal; the settings line keeps the folder argument as typed.
+// rows, error lines, the root row and the settings line, so that no name can add a row or a column
+// to the report or send an escape sequence to a terminal.
 TEST(ReportRow, ControlCharactersInNamesCannotForgeRowsOrReachTheTerminal) {
   std::string top = makeTemporaryFolder();
   std::string root = top + "/root\x1b[2J";
@@ -85,7 +85,7 @@ TEST(ReportRow, ControlCharactersInNamesCannotForgeRowsOrReachTheTerminal) {
   makeLink(".", root + "/loop\x1b]0;title\x07");
 
   ProgramResult rows = runProgram({"no", "0", "0", "0", root});
-  EXPECT_EQ(rows.out, reportHead(root, "0.000 MB") + shownRoot +
+  EXPECT_EQ(rows.out, reportHead(shownRoot, "0.000 MB") + shownRoot +
                           "/x?fake?9.000 MB?9.437 MiB?9?12-31-99 23:59:59???y?"
                           "\t0.005 MB\t0.008 MiB\t3\t09/09/01 01:46:40\r\n" +
                           shownRoot + "\t0.005 MB\t0.008 MiB\t7\t09/09/01 01:46:40\r\n");
@@ -93,7 +93,7 @@ TEST(ReportRow, ControlCharactersInNamesCannotForgeRowsOrReachTheTerminal) {
   // Followed, the link leads back to its own folder; with a negative depth no folder gets a row,
   // and the root row comes from the folder argument.
   ProgramResult errors = runProgram({"yes", "0", "0", "-1", root});
-  EXPECT_EQ(errors.out, reportHead(root, "0.000 MB") + "Error accessing folder: " + shownRoot +
+  EXPECT_EQ(errors.out, reportHead(shownRoot, "0.000 MB") + "Error accessing folder: " + shownRoot +
                             "/loop?]0;title?: (40): Too many levels of symbolic links\r\n" +
                             shownRoot + "\t0.005 MB\t0.008 MiB\t7\t09/09/01 01:46:40\r\n");
   removeTree(top);
@@ -118,6 +118,8 @@ TEST_F(ErrorText, ACodeWithoutAMessageLeavesTheCodeOutOfTheLine) {
       "Error accessing folder: /srv/x: \r\n");
 }
 
+// The folder argument that cannot be listed gives status 1, so that a script does not keep the
+// report as a good one; the same folders inside a tree give their lines and leave it at 0.
 TEST(ErrorLine, AFolderThatCannotBeListedGetsItsLineAndAZeroRootRow) {
   if (std::string why = unprivilegedRunUnavailable(); !why.empty()) GTEST_SKIP() << why;
   std::string top = makeTemporaryFolder();
@@ -143,8 +145,13 @@ TEST(ErrorLine, AFolderThatCannotBeListedGetsItsLineAndAZeroRootRow) {
                               ": " + c.error + "\r\n" + c.folder +
                               "\t0.000 MB\t0.000 MiB\t0\t01/01/01 00:00:00\r\n");
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.exitStatus, 1);
   }
+  ProgramResult tree = runProgram({"no", "1MB", "0", "0", top}, asAnyUser);
+  EXPECT_NE(tree.out.find("Error accessing folder: " + locked + ": (13): Permission denied\r\n"),
+            std::string::npos)
+      << tree.out;
+  EXPECT_EQ(tree.exitStatus, 0);
   removeTree(top);
 }
 

@@ -42,9 +42,10 @@ std::string errorLine(const std::string& path, const std::string& reason) {
   return "Error accessing folder: " + path + ": " + reason + "\r\n";
 }
 
-// The lines after the header, after checking that the run itself went as every run must.
-std::string reportOf(const ProgramResult& result) {
-  EXPECT_EQ(result.exitStatus, 0);
+// The lines after the header, after checking that the run itself went as every run must, and
+// ended with `status`.
+std::string reportOf(const ProgramResult& result, int status = 0) {
+  EXPECT_EQ(result.exitStatus, status);
   EXPECT_EQ(result.err, "");
   const std::string header = "path\ttotal size\tsize on disk\tfile count\tlatest file stamp\r\n";
   std::size_t at = result.out.find(header);
@@ -276,7 +277,7 @@ TEST_F(ScanTest, RootThatCannotBeListedGivesErrorThenZeroRootRow) {
                {top + "/missing", "(2): No such file or directory"},
                {"", "(2): No such file or directory"}};
   for (const auto& c : cases) {
-    EXPECT_EQ(scan("no", "0", "0", c.folder),
+    EXPECT_EQ(reportOf(runProgram({"no", "0", "0", "0", c.folder}), 1),
               errorLine(c.folder, c.reason) + row(c.folder, "0.000 MB", "0.000 MiB", 0, kNoStamp));
   }
 }

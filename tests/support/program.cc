@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -111,11 +112,21 @@ struct RunningProgram {
   std::string outputPath;
 };
 
+// Puts the terminal whose controlling side is `terminal` out of canonical mode (the settings are
+// the terminal's, whichever side sets them).
+void holdTerminal(int terminal) {
+  struct termios settings;
+  if (tcgetattr(terminal, &settings) != 0) return;
+  settings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  tcsetattr(terminal, TCSANOW, &settings);
+}
+
 void takeStep(const ProgramStep& step, const RunningProgram& program, ProgramResult& result) {
   if (step.narrowTerminalTo > 0 && program.terminal >= 0 &&
       setTerminalColumns(program.terminal, step.narrowTerminalTo)) {
     result.errNarrowedAt = result.err.size();
   }
+  if (step.holdTerminal && program.terminal >= 0) holdTerminal(program.terminal);
   if (step.signal != 0) {
     struct stat status;
     if (!program.outputPath.empty() && stat(program.outputPath.c_str(), &status) == 0) {
@@ -153,6 +164,7 @@ bool readAll(int outFd, int errFd, int eventsFd, ProgramResult& result, long out
   std::size_t nextStep = 0;
   while (open > 0) {
     while (nextStep < steps.size() && (!steps[nextStep].until || steps[nextStep].until(result))) {
+      if (steps[nextStep].closeOutput && fds[0].fd >= 0) closeOne(0);
       takeStep(steps[nextStep++], program, result);
     }
     int waitMs = nextStep < steps.size() ? kStepLookMilliseconds : -1;
@@ -193,9 +205,11 @@ std::vector<std::string> programEnvironment(const ProgramOptions& options) {
   return environment;
 }
 
-// In the child: runs the program in-process with that environment, and ends with its status.
+// In the child: runs the program in-process with that environment alone, as a program started
+// with it would have, and ends with its status.
 [[noreturn]] void runInProcess(const std::vector<std::string>& arguments,
                                const ProgramOptions& options, const ChildChannels& channels) {
+  clearenv();
   std::vector<std::string> environment = programEnvironment(options);
   for (auto entry = environment.rbegin(); entry != environment.rend(); ++entry) {
     std::size_t equals = entry->find('=');

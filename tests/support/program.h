@@ -30,17 +30,22 @@ struct ChildChannels {
 };
 
 // Something the test does to the running program once `until` holds of what it has received so
-// far: each field that is set is done, in this order.
+// far: each field that is set is done, in the order closeOutput, narrowTerminalTo, holdTerminal,
+// signal, tell.
 struct ProgramStep {
   std::function<bool(const ProgramResult& soFar)> until;
   int narrowTerminalTo = 0;  // the terminal of standard error narrows to this many columns
   int signal = 0;            // sent to the program
   std::string tell;          // written to the commands channel
+  // The terminal of standard error is put out of canonical mode, as a pager that holds it does.
+  bool holdTerminal = false;
+  // The test closes its end of standard output's pipe, as a reader that goes away does.
+  bool closeOutput = false;
 };
 
 struct ProgramOptions {
   // Extra environment entries ("NAME=value"), on top of TZ=UTC and LC_ALL=C, which they
-  // override.
+  // override; the program gets no other (no TERM, unless given here).
   std::vector<std::string> environment;
   // When the tests run as root, run the program as an unprivileged user so that permissions
   // stop listings as they would for anyone else. A test that sets it skips first when

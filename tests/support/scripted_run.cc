@@ -41,8 +41,10 @@ void setFrozen(DrivenClock& clock, bool frozen) {
   clock.thawed.notify_all();
 }
 
+// One unit a byte, as the program takes a POSIX command line: 0x80 to 0xFF stay below U+0100.
 std::u16string wideOf(const std::string& bytes) {
-  return std::u16string(bytes.begin(), bytes.end());
+  return std::u16string(reinterpret_cast<const unsigned char*>(bytes.data()),
+                        reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size());
 }
 
 std::string narrowOf(const std::u16string& text) {

@@ -4,6 +4,7 @@
 // without them the tests are skipped.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -142,14 +143,15 @@ class WindowsBuildTest : public ::testing::Test {
   // Wine's server and its helper processes, when a run starts them, hold that run's output pipes
   // open for seconds after it ends. So a server that stays is started here, apart from any run
   // (after any earlier one has gone), and a first run starts the helpers (and creates the prefix
-  // when it is new, which is slow); the last test ends them all.
+  // when it is new, which is slow): without arguments, the program prints its usage text and ends
+  // with status 2. The last test ends them all.
   static void SetUpTestSuite() {
     if (!windowsBuildGiven()) return;
     runInWinePrefix("mkdir -p \"$WINEPREFIX\" && " + wineServer() + " -w");
     EXPECT_EQ(runInWinePrefix(wineServer() + " -p"), 0);
-    EXPECT_EQ(
-        runInWinePrefix(wineProgram() + " '" + environmentValue("TREEMETER_WINDOWS_PROGRAM") + "'"),
-        0);
+    int usage =
+        runInWinePrefix(wineProgram() + " '" + environmentValue("TREEMETER_WINDOWS_PROGRAM") + "'");
+    EXPECT_TRUE(WIFEXITED(usage) && WEXITSTATUS(usage) == 2) << usage;
   }
   static void TearDownTestSuite() {
     if (windowsBuildGiven()) runInWinePrefix(wineServer() + " -k");
@@ -174,25 +176,25 @@ class WindowsBuildTest : public ::testing::Test {
     if (!top.empty()) removeTree(top);
   }
 
-  // Runs `words` (a Windows program and its arguments) under wine; its output, unless it is a
-  // page, is text with Windows' line ends.
+  // Runs `words` (a Windows program and its arguments) under wine, expecting exit status
+  // `status`; its output, unless it is a page, is text with Windows' line ends.
   ProgramResult runUnderWine(const std::vector<std::string>& words, const std::string& locale = "C",
-                             bool page = false) {
+                             int status = 0, bool page = false) {
     ProgramOptions options;
     options.command = {wineProgram()};
     options.environment = {"WINEPREFIX=" + winePrefix, "WINEDEBUG=-all",
                            "HOME=" + environmentValue("HOME"), "LC_ALL=" + locale};
     ProgramResult result = runProgram(words, options);
-    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.exitStatus, status);
     if (!page) checkLineEnds(result.out);
     return result;
   }
 
   ProgramResult runWindows(const std::vector<std::string>& arguments,
-                           const std::string& locale = "C") {
+                           const std::string& locale = "C", int status = 0) {
     std::vector<std::string> words = {windowsProgram};
     words.insert(words.end(), arguments.begin(), arguments.end());
-    return runUnderWine(words, locale);
+    return runUnderWine(words, locale, status);
   }
 
   // Runs both builds with the same settings on the folder `linuxFolder` and compares the reports.
@@ -270,7 +272,7 @@ TEST_F(WindowsBuildTest, TrailingQuoteOfAQuotedFolderIsDropped) {
 
 TEST_F(WindowsBuildTest, MissingFolderGivesTheSystemCodeAndMessage) {
   std::string missing = windowsPath(top + "/missing");
-  ProgramResult windows = runWindows({"no", "0", "0", "0", missing});
+  ProgramResult windows = runWindows({"no", "0", "0", "0", missing}, "C", 1);
   std::string start =
       kErrorLineStart + missing + ": (" + std::to_string(kWindowsPathNotFound) + "): ";
   std::size_t at = windows.out.find(start);
@@ -413,6 +415,55 @@ TEST_F(WindowsBuildTest, NamesAreWrittenOneByteEachUnit) {
   EXPECT_NE(out.find(windowsPath(top) + "\\?" + rowEnd), std::string::npos) << out;
 }
 
+// The first byte of `output` that carries a control character: below 0x20 other than a tab and the
+// line ends, DEL, or 0x80 to 0x9F, which can only be U+0080 to U+009F written one byte a unit.
+std::size_t firstControlByte(const std::string& output) {
+  for (std::size_t i = 0; i < output.size(); ++i) {
+    auto byte = static_cast<unsigned char>(output[i]);
+    if ((byte < 0x20 && byte != '\t' && byte != '\r' && byte != '\n') || byte == 0x7F ||
+        (byte >= 0x80 && byte <= 0x9F)) {
+      return i;
+    }
+  }
+  return std::string::npos;
+}
+
+// Folders named with CSI (U+009B, from UTF-8 C2 9B), ESC and a line feed, inside the tree and as
+// the folder argument: rows, error lines and the settings line carry each as "?". Wine can open
+// no folder whose name holds ESC or a line feed, which gives their error lines.
+TEST_F(WindowsBuildTest, NamesSendNoControlCharacter) {
+  const std::string folder = top +
+                             "/names\xc2\x9b"
+                             "2J";
+  makeFolder(folder);
+  makeFolder(folder +
+             "/evil\xc2\x9b"
+             "2J");
+  makeFile(folder +
+               "/evil\xc2\x9b"
+               "2J/f",
+           1, kStampA);
+  makeFolder(folder + "/esc\x1b[31m");
+  makeFolder(folder + "/lf\nrow");
+  const std::string shown = windowsPath(top) + "\\names?2J";
+  ProgramResult tree = runWindows({"no", "0", "0", "0", windowsPath(folder)}, "C.UTF-8");
+  ProgramResult missing =
+      runWindows({"no", "0", "0", "0", windowsPath(folder) + "\\\x1b[H\nx"}, "C.UTF-8", 1);
+  for (const ProgramResult* result : {&tree, &missing}) {
+    EXPECT_EQ(firstControlByte(result->out), std::string::npos) << result->out;
+    EXPECT_EQ(result->err, "");
+  }
+  for (const std::string& line :
+       {"\r\nGenerating stats for: " + shown + "\r\n", "\r\n" + shown + "\\evil?2J\t",
+        "\r\nError accessing folder: " + shown + "\\esc?[31m: (123): ",
+        "\r\nError accessing folder: " + shown + "\\lf?row: (123): ", "\r\n" + shown + "\t"}) {
+    EXPECT_NE(tree.out.find(line), std::string::npos) << line << " in " << tree.out;
+  }
+  EXPECT_NE(missing.out.find("\r\nGenerating stats for: " + shown + "\\?[H?x\r\n"),
+            std::string::npos)
+      << missing.out;
+}
+
 // The Linux build's, but for its last line: the Windows package has no manual page, and holds the
 // manual as text beside the program.
 TEST_F(WindowsBuildTest, UsageTextIsTheLinuxBuildsButForWhereTheManualIs) {
@@ -420,7 +471,7 @@ TEST_F(WindowsBuildTest, UsageTextIsTheLinuxBuildsButForWhereTheManualIs) {
       "Read more in its manual page: man treemeter (in the source: man/treemeter.1).\r\n";
   for (const auto& arguments : std::vector<std::vector<std::string>>{
            {}, {"yes", "1MB", "0", "0"}, {"yes", "-1", "0", "0", "Z:\\"}}) {
-    ProgramResult windows = runWindows(arguments);
+    ProgramResult windows = runWindows(arguments, "C", 2);
     std::string expected = runProgram(arguments).out;
     ASSERT_TRUE(
         expected.size() >= manualPage.size() &&
@@ -498,7 +549,7 @@ TEST_F(WindowsBuildTest, ViewersReadBothBuildsReportsAlikeAndFindNothingChanged)
   EXPECT_EQ(runUnderWine(csvWords).out, changes.out);
   std::vector<std::string> pageWords = {windowsViewer};
   pageWords.insert(pageWords.end(), reportNames.begin(), reportNames.end());
-  ProgramResult page = runUnderWine(pageWords, "C", true);
+  ProgramResult page = runUnderWine(pageWords, "C", 0, true);
   EXPECT_NE(page.out.find("<h1>What changed in " + windowsPath(top) + "</h1>"), std::string::npos)
       << page.out.substr(0, 2000);
   removeTree(reports);
