@@ -53,14 +53,13 @@ void closeFind(FolderReader& reader) {
 }
 
 // A drive the process sees as a local disk formatted NTFS.
-bool isLocalNtfsDrive(char16_t letter) {
+// A drive of this machine's own, not a network share or a CD: whether it holds NTFS, its boot
+// sector tells once it is open. (Asking the system for the file system by the drive's root makes
+// wine say on standard error that it cannot read the device of a drive mapped to a folder.)
+bool isLocalDrive(char16_t letter) {
   const wchar_t root[] = {static_cast<wchar_t>(letter), L':', L'\\', 0};
   UINT type = GetDriveTypeW(root);
-  wchar_t fileSystem[MAX_PATH + 1];
-  return (type == DRIVE_FIXED || type == DRIVE_REMOVABLE) &&
-         GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
-                               MAX_PATH + 1) &&
-         std::wstring(fileSystem) == L"NTFS";
+  return type == DRIVE_FIXED || type == DRIVE_REMOVABLE;
 }
 
 // The identity the system gives for the folder at `path`: on NTFS, the file index holds the
@@ -100,7 +99,7 @@ bool isFound(TableLookup lookup) {
 void prepareListing(ListingContext& context, const std::u16string& top) {
   char16_t letter = 0;
   std::u16string_view below;
-  if (!splitDrivePath(top, letter, below) || !isLocalNtfsDrive(letter)) return;
+  if (!splitDrivePath(top, letter, below) || !isLocalDrive(letter)) return;
   std::uint32_t error = 0;
   VolumeFilePtr volume = openVolumeFile(std::u16string(u"\\\\.\\") + letter + u':', error);
   if (!volume) return;
