@@ -10,7 +10,7 @@ namespace {
 // Jobs out at once for each listing allowed in flight: those being listed, and more waiting for a
 // lister, so that a lister done with one takes the next at once, and the coordinator hears of
 // results a few rounds at a time rather than one by one.
-constexpr std::size_t kJobsOutPerListing = 8;
+constexpr std::size_t kJobsOutPerListing = 64;
 
 // A folder replaced by a link since it was listed is not followed: a scan that follows no links
 // would otherwise leave the tree.
@@ -121,8 +121,6 @@ bool reserveHandles(Coordinator& coordinator, std::size_t count) {
 // its handles; false when the handles cannot be had now.
 bool makeListingJob(Coordinator& coordinator, const HandedOut& handed, ListingJob& job) {
   FolderNode& folder = *handed.folder;
-  Coordinator::JobOut out;
-  out.parent = handed.parent;
   job = ListingJob();
   job.folder = &folder;
   FolderWay& way = job.way;
@@ -166,10 +164,8 @@ bool makeListingJob(Coordinator& coordinator, const HandedOut& handed, ListingJo
   job.identityKnown = folder.identityState == IdentityState::Known;
   job.identity = folder.identity;
   job.keepsOpen = keeps;
-  out.from = from;
-  out.handlesReserved = handles;
-  out.reopensParent = way.reopensParent;
-  coordinator.jobsOut[&folder] = out;
+  job.holds = {handed.parent, from, handles};
+  ++coordinator.jobsOut;
   return true;
 }
 
@@ -181,7 +177,7 @@ JobFor jobFor(Coordinator& coordinator, const HandedOut& handed, ListingJob& job
   switch (identitiesFor(coordinator, *handed.folder, job)) {
     case Identities::kLookUpNow:
       coordinator.waitingForIdentities.push_back(handed);
-      coordinator.jobsOut[handed.folder] = {};
+      ++coordinator.jobsOut;
       return JobFor::kJob;
     case Identities::kLookingUp:
       coordinator.waitingForIdentities.push_back(handed);
@@ -219,7 +215,7 @@ bool nextFolder(Coordinator& coordinator, HandedOut& handed) {
 }
 
 void takeIdentities(Coordinator& coordinator, const ListingResult& result) {
-  coordinator.jobsOut.erase(result.folder);
+  --coordinator.jobsOut;
   auto looked = coordinator.lookingUp.find(result.folder);
   std::vector<FolderNode*>& steps = looked->second;
   for (std::size_t i = 0; i < steps.size(); ++i) {
@@ -245,8 +241,7 @@ void takeIdentities(Coordinator& coordinator, const ListingResult& result) {
 }
 
 // Lets go of what a job held, and keeps what its result brought back open.
-void settleHandles(Coordinator& coordinator, const Coordinator::JobOut& out,
-                   ListingResult& result) {
+void settleHandles(Coordinator& coordinator, const JobHolds& out, ListingResult& result) {
   OpenFolders& open = coordinator.open;
   for (std::size_t i = 0; i < out.handlesReserved; ++i) releaseHandle(open);
   if (result.kept != kNoFolderHandle) {
@@ -279,11 +274,9 @@ bool listAgainForRoom(Coordinator& coordinator, const HandedOut& handed) {
 
 void takeListing(Coordinator& coordinator, ListingResult& result) {
   FolderNode& folder = *result.folder;
-  auto at = coordinator.jobsOut.find(&folder);
-  Coordinator::JobOut out = at->second;
-  coordinator.jobsOut.erase(at);
-  settleHandles(coordinator, out, result);
-  HandedOut handed = {&folder, out.parent};
+  --coordinator.jobsOut;
+  settleHandles(coordinator, result.holds, result);
+  HandedOut handed = {&folder, result.holds.parent};
   if (result.outOfHandles && listAgainForRoom(coordinator, handed)) return;
   if (result.topIdentityKnown) {
     folder.identity = result.topIdentity;
@@ -349,7 +342,7 @@ void takeResult(Coordinator& coordinator, ListingResult& result) {
 }
 
 std::size_t jobsOutCount(const Coordinator& coordinator) {
-  return coordinator.jobsOut.size();
+  return coordinator.jobsOut;
 }
 
 std::vector<FolderHandle> takeEveryHandle(Coordinator& coordinator) {

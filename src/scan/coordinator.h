@@ -7,10 +7,10 @@
 // Invariants:
 // - Every handle the scan holds is in exactly one place: kept in `open`, waiting in `open.toClose`
 //   or in a job's `toClose` to be closed, or in a job's way or result on its way back. `open.held`
-//   counts the kept ones and those reserved for jobs out.
+//   counts the kept ones and those reserved for jobs out (each job's JobHolds says how many).
 // - A folder handed out from the tree waits for identities, waits for handles, is in a job out, or
-//   has its outcome: it is in at most one of `waitingForIdentities`, `waitingForHandles` and
-//   `jobsOut`, and is finished in the tree once.
+//   has its outcome: it is in at most one of `waitingForIdentities`, `waitingForHandles`,
+//   `readyToList` and the jobs out, and is finished in the tree once.
 #pragma once
 
 #include <chrono>
@@ -45,14 +45,7 @@ struct Coordinator {
   OpenFolders open;
   ListerCount count;
 
-  // A job out: what was reserved for it, to be let go when its result comes back.
-  struct JobOut {
-    FolderNode* parent = nullptr;
-    const FolderNode* from = nullptr;  // the kept folder its way starts from, in use meanwhile
-    std::size_t handlesReserved = 0;
-    bool reopensParent = false;
-  };
-  std::unordered_map<const FolderNode*, JobOut> jobsOut;
+  std::size_t jobsOut = 0;  // listings and lookups handed out whose results have not come back
   // For each lookup out, the folders whose identities it looks up, in the order of its paths.
   std::unordered_map<const FolderNode*, std::vector<FolderNode*>> lookingUp;
   std::vector<HandedOut> waitingForIdentities;  // for lookups out

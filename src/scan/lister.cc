@@ -107,6 +107,7 @@ void runListingJob(ListingContext& listing, FolderReader& reader, const ScanRule
   closeHandles(listing, job.toClose);
   result.kind = job.kind;
   result.folder = job.folder;
+  result.holds = job.holds;
   if (job.kind == ListingJob::Kind::kLookUpIdentities)
     return lookUpIdentities(listing, job, result);
   SteadyClock::time_point start = SteadyClock::now();

@@ -31,11 +31,20 @@ struct FolderWay {
   FolderIdentity parentIdentity;
 };
 
+// What the coordinator holds for a job until its result comes back: carried with the job and back
+// with the result, never read by a lister.
+struct JobHolds {
+  FolderNode* parent = nullptr;      // the folder's parent, whose handle the job may open again
+  const FolderNode* from = nullptr;  // the kept folder its way starts from, in use meanwhile
+  std::size_t handlesReserved = 0;
+};
+
 struct ListingJob {
   enum class Kind : std::uint8_t { kList, kLookUpIdentities };
   Kind kind = Kind::kList;
   // The folder the job is for, carried back with the result; a lister never reads it.
   FolderNode* folder = nullptr;
+  JobHolds holds;
   bool urgent = false;  // the report waits for it: it goes before the others
   // Handles the coordinator gave up, closed before anything else.
   std::vector<FolderHandle> toClose;
@@ -63,6 +72,7 @@ struct FoundSubfolder {
 struct ListingResult {
   ListingJob::Kind kind = ListingJob::Kind::kList;
   FolderNode* folder = nullptr;
+  JobHolds holds;
 
   // kList:
   FolderState outcome = FolderState::Listed;  // Listed, Failed or NotEntered

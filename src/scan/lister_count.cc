@@ -19,6 +19,10 @@ constexpr double kUnloadedSlowdown = 1.5;
 // Listings that take this many times their shortest time lately wait in a queue: fewer in flight
 // may be served as fast, and a step down is tried.
 constexpr double kCongestedSlowdown = 2.0;
+// Listings that take this many times their shortest time wait in a queue so full that a step down
+// is tried even while an earlier one that did not pay is held: the span that judged that one may
+// have begun before the queue filled.
+constexpr double kFullQueueSlowdown = 4.0;
 // A step up pays when the rate rises at least this much after it; a step down when the rate falls
 // by no more than this.
 constexpr double kGainThatPays = 1.1;
@@ -26,8 +30,11 @@ constexpr double kGainThatPays = 1.1;
 // cost more, or a storage that others load, is not held to the times of the first listings.
 constexpr double kForgetting = 0.02;
 // After a step that did not pay, the count stays for this many decisions before it steps that way
-// again: the storage that did not reward it is likely not to for a while.
+// again: the storage that did not reward it is likely not to for a while. Each further step that
+// does not pay holds twice as long, up to the most: a warm cache, which no step rewards, is not
+// probed every few spans of the whole scan.
 constexpr std::size_t kDecisionsToHold = 8;
+constexpr std::size_t kMostDecisionsToHold = 128;
 // Whatever the storage, a scan keeps no more listers than this (each holds a thread and a buffer).
 constexpr std::size_t kMostListers = 256;
 
@@ -76,11 +83,17 @@ bool stepPaid(ListerCount& count, const SpanMeasure& measured) {
   bool paid = last == ListerCount::Step::kUp
                   ? measured.rate >= kGainThatPays * count.rateBeforeStep
                   : measured.rate * kGainThatPays >= count.rateBeforeStep;
-  if (!paid) {
-    count.limit = count.limitBeforeStep;
-    (last == ListerCount::Step::kUp ? count.holdUp : count.holdDown) = kDecisionsToHold;
+  bool up = last == ListerCount::Step::kUp;
+  std::size_t& nextHold = up ? count.nextHoldUp : count.nextHoldDown;
+  if (paid) {
+    nextHold = 0;
+    return true;
   }
-  return paid;
+  count.limit = count.limitBeforeStep;
+  std::size_t hold = std::max(kDecisionsToHold, nextHold);
+  (up ? count.holdUp : count.holdDown) = hold;
+  nextHold = std::min(kMostDecisionsToHold, hold * 2);
+  return false;
 }
 
 void decide(ListerCount& count, const ListingSpan& span) {
@@ -90,7 +103,8 @@ void decide(ListerCount& count, const ListingSpan& span) {
   if (count.holdDown > 0) --count.holdDown;
   if (count.stepped != ListerCount::Step::kNone && !stepPaid(count, measured)) return;
   if (measured.slowdown >= kCongestedSlowdown) {
-    if (count.holdDown == 0 && count.limit > count.least) {
+    bool held = count.holdDown > 0 && measured.slowdown < kFullQueueSlowdown;
+    if (!held && count.limit > count.least) {
       step(count, measured, ListerCount::Step::kDown);
     }
   } else if (measured.slowdown <= kUnloadedSlowdown) {

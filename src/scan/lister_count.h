@@ -45,9 +45,12 @@ struct ListerCount {
   Step stepped = Step::kNone;
   std::size_t limitBeforeStep = 0;
   double rateBeforeStep = 0;  // work per second
-  // Decisions left before another step is tried the same way, after one that did not pay.
+  // Decisions left before another step is tried the same way, after one that did not pay; and how
+  // many the next step that way that does not pay holds for (0: the fewest).
   std::size_t holdUp = 0;
   std::size_t holdDown = 0;
+  std::size_t nextHoldUp = 0;
+  std::size_t nextHoldDown = 0;
 };
 
 // With `listers` 0 the scan chooses, from one per processor up to `mostAtOnce` (what the scan's

@@ -99,15 +99,15 @@ struct Scan {
 
 namespace {
 
-// Whether the coordinator is to be woken for the results queued: once half the jobs out have come
-// back, so that it hands out more before the listers run out, or once no job is left and an
-// eighth of the listers allowed wait for one. Otherwise it takes them in later, many at once:
-// waking it for each would cost two switches of a processor a folder.
+// Whether the coordinator is to be woken for the results queued: once three quarters of the jobs
+// out have come back, so that it hands out more before the listers run out, or once no job is
+// left and an eighth of the listers allowed wait for one. Otherwise it takes them in later, many at
+// once: waking it for each would cost two switches of a processor a folder.
 bool resultsWorthWaking(const Exchange& exchange) {
   std::size_t out = exchange.jobs.size() + exchange.listing + exchange.results.size();
   bool listersWait =
       exchange.jobs.empty() && exchange.idleListers >= std::max<std::size_t>(1, exchange.limit / 8);
-  return exchange.coordinatorWaits && (exchange.results.size() * 2 >= out || listersWait);
+  return exchange.coordinatorWaits && (exchange.results.size() * 4 >= out * 3 || listersWait);
 }
 
 // The next job for a lister, when one may be listed now; the lock is held.
