@@ -1,6 +1,6 @@
 // The report's one output stream: the banner, the settings, the rows and the error lines all go
-// through one ReportOutput, in program order, one byte a code unit. The run owns it; the scan
-// writes its lines through it.
+// through one ReportOutput, in program order, one byte a code unit. The run owns it and writes
+// every line through it, the lines the scan makes known among them.
 #pragma once
 
 #include <cstddef>

@@ -12,7 +12,7 @@
 #include "report/status_line.h"
 
 // Writes rows and error lines into the report, and keeps the status line out of their way. One
-// writer serves one run: the scan writes the folders' lines through it, and the run reads
+// writer serves one run: the run writes through it the lines it takes from the scan, and reads
 // rowPrinted afterwards.
 struct ReportWriter {
   explicit ReportWriter(ReportOutput& reportOutput) : output(reportOutput) {}

@@ -14,9 +14,9 @@
 // Waits, each on a condition variable of its own:
 // - a lister waits until a job is queued and fewer than the limit are being listed, or the scan
 //   stops;
-// - the coordinator waits until results are worth taking in (listers are about to run out of
-//   jobs, the report waits for one, or none is left out), the taker makes room for lines it could
-//   not pass on, or the scan stops;
+// - the coordinator waits until results are worth taking in (most of the jobs out have come back,
+//   or listers wait with no job left), the taker makes room for lines it could not pass on, or the
+//   scan stops;
 // - the taker waits until enough lines are ready to be worth waking for, the scan is done, or the
 //   time it gave is up; stopScan waits until the coordinator is done.
 #include "scan/scan.h"
