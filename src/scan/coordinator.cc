@@ -272,6 +272,18 @@ bool listAgainForRoom(Coordinator& coordinator, const HandedOut& handed) {
   return true;
 }
 
+// Tells the count what a listing took. A listing begun before the count's limit reached the
+// listers tells nothing of that limit; the first listing's span is its own time.
+void countListingTime(Coordinator& coordinator, const ListingResult& result) {
+  auto elapsed = coordinator.lastListingAt == std::chrono::steady_clock::time_point()
+                     ? result.took
+                     : std::max(result.endedAt - coordinator.lastListingAt,
+                                std::chrono::steady_clock::duration::zero());
+  coordinator.lastListingAt = std::max(coordinator.lastListingAt, result.endedAt);
+  if (result.endedAt - result.took < coordinator.limitAppliedAt) return;
+  countListing(coordinator.count, elapsed, result.took, result.own.entryCount);
+}
+
 void takeListing(Coordinator& coordinator, ListingResult& result) {
   FolderNode& folder = *result.folder;
   --coordinator.jobsOut;
@@ -298,13 +310,7 @@ void takeListing(Coordinator& coordinator, ListingResult& result) {
   counted.totalBytes = progress.totalBytes;
   mergeTotals(counted, result.own);
   progress.totalBytes = counted.totalBytes;
-  // The first listing's span is its own time.
-  auto elapsed = coordinator.lastListingAt == std::chrono::steady_clock::time_point()
-                     ? result.took
-                     : std::max(result.endedAt - coordinator.lastListingAt,
-                                std::chrono::steady_clock::duration::zero());
-  coordinator.lastListingAt = std::max(coordinator.lastListingAt, result.endedAt);
-  countListing(coordinator.count, elapsed, result.took, result.own.entryCount);
+  countListingTime(coordinator, result);
   recordOutcome(coordinator, handed, result.outcome);
 }
 

@@ -54,6 +54,8 @@ struct Coordinator {
 
   ScanProgress progress;  // folders listed and their entries and bytes; the rest is the scan's
   std::chrono::steady_clock::time_point lastListingAt;
+  // When the count's limit last reached the listers: the scan sets it.
+  std::chrono::steady_clock::time_point limitAppliedAt;
 };
 
 // The next job, when one may be handed out now: as many are out as may be in flight within the

@@ -85,7 +85,7 @@ struct ListingResult {
   FolderHandle kept = kNoFolderHandle;            // the folder, kept open
   FolderHandle reopenedParent = kNoFolderHandle;  // its parent, opened again
   std::chrono::nanoseconds took{0};               // from the first opening to the end of reading
-  std::chrono::steady_clock::time_point endedAt;  // the end of reading
+  std::chrono::steady_clock::time_point endedAt;  // the end of reading, or of the lookups
 
   // kLookUpIdentities: for each path, whether its identity was found, and which.
   std::vector<bool> identityFound;

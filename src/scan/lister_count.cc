@@ -13,9 +13,6 @@ constexpr std::uint64_t kListingsPerListerInSpan = 2;
 constexpr std::uint64_t kLeastListingsInSpan = 8;
 constexpr std::chrono::milliseconds kLongSpan(250);
 constexpr std::uint64_t kLeastListingsInLongSpan = 4;
-// Listings that take up to this many times their shortest time lately, on the mean, leave room
-// for more in flight; longer ones wait in the storage's queue.
-constexpr double kUnloadedSlowdown = 1.5;
 // Listings that take this many times their shortest time lately wait in a queue: fewer in flight
 // may be served as fast, and a step down is tried.
 constexpr double kCongestedSlowdown = 2.0;
@@ -24,8 +21,16 @@ constexpr double kCongestedSlowdown = 2.0;
 // have begun before the queue filled.
 constexpr double kFullQueueSlowdown = 4.0;
 // A step up pays when the rate rises at least this much after it; a step down when the rate falls
-// by no more than this.
+// by no more than this. A step is judged over a few spans, unless the first one after it shows the
+// rate leaping this much (or more than halving on a step down): one span of a storage whose times
+// vary says little, and a storage that answers many at once should not be kept waiting.
 constexpr double kGainThatPays = 1.1;
+constexpr double kLeap = 1.5;
+// A step down out of a queue pays at once where the rate keeps up and the listings' times fall by
+// this much: they waited in the queue, not on the storage.
+constexpr double kQueueLeft = 1.5;
+constexpr std::size_t kSpansToJudge = 3;
+
 // The shortest times are forgotten this much a decision, so that a scan moving on to folders that
 // cost more, or a storage that others load, is not held to the times of the first listings.
 constexpr double kForgetting = 0.02;
@@ -68,32 +73,73 @@ SpanMeasure measure(const ListingSpan& span) {
   return measured;
 }
 
-void step(ListerCount& count, const SpanMeasure& measured, ListerCount::Step way) {
+void keepRate(ListerCount& count, double rate) {
+  if (count.ratesKept == ListerCount::kRatesKept) {
+    std::copy(count.rates + 1, count.rates + ListerCount::kRatesKept, count.rates);
+    --count.ratesKept;
+  }
+  count.rates[count.ratesKept++] = rate;
+}
+
+// The median of the rates kept (of two, the lower).
+double rateAtLimit(const ListerCount& count) {
+  const double* rates = count.rates;
+  switch (count.ratesKept) {
+    case 0:
+      return 0;
+    case 1:
+      return rates[0];
+    case 2:
+      return std::min(rates[0], rates[1]);
+    default:
+      return std::max(std::min(rates[0], rates[1]),
+                      std::min(std::max(rates[0], rates[1]), rates[2]));
+  }
+}
+
+void step(ListerCount& count, ListerCount::Step way, const SpanMeasure& measured) {
   count.stepped = way;
   count.limitBeforeStep = count.limit;
-  count.rateBeforeStep = measured.rate;
+  count.rateBeforeStep = rateAtLimit(count);
+  count.slowdownBeforeStep = measured.slowdown;
+  count.judgedRates = 0;
+  count.judgedSpans = 0;
   count.limit = way == ListerCount::Step::kUp ? std::min(count.most, count.limit * 2)
                                               : std::max(count.least, count.limit / 2);
 }
 
-// Whether the last step paid; a step that did not is taken back, and that way is held a while.
-bool stepPaid(ListerCount& count, const SpanMeasure& measured) {
-  ListerCount::Step last = count.stepped;
+enum class Verdict { kPending, kPaid, kNotPaid };
+
+// The last step's verdict once the spans since it tell.
+Verdict judge(ListerCount& count, const SpanMeasure& measured) {
+  count.judgedRates += measured.rate;
+  ++count.judgedSpans;
+  double gain = count.judgedRates / static_cast<double>(count.judgedSpans) / count.rateBeforeStep;
+  bool up = count.stepped == ListerCount::Step::kUp;
+  if (up ? gain >= kLeap : gain * kLeap < 1) return up ? Verdict::kPaid : Verdict::kNotPaid;
+  bool queueLeft = measured.slowdown * kQueueLeft <= count.slowdownBeforeStep;
+  if (!up && queueLeft && gain * kGainThatPays >= 1) return Verdict::kPaid;
+  if (count.judgedSpans < kSpansToJudge) return Verdict::kPending;
+  return (up ? gain >= kGainThatPays : gain * kGainThatPays >= 1) ? Verdict::kPaid
+                                                                  : Verdict::kNotPaid;
+}
+
+// Keeps a step that paid, or takes it back and holds that way a while, longer each time.
+void settleStep(ListerCount& count, Verdict verdict) {
+  bool up = count.stepped == ListerCount::Step::kUp;
   count.stepped = ListerCount::Step::kNone;
-  bool paid = last == ListerCount::Step::kUp
-                  ? measured.rate >= kGainThatPays * count.rateBeforeStep
-                  : measured.rate * kGainThatPays >= count.rateBeforeStep;
-  bool up = last == ListerCount::Step::kUp;
   std::size_t& nextHold = up ? count.nextHoldUp : count.nextHoldDown;
-  if (paid) {
+  count.ratesKept = 0;
+  if (verdict == Verdict::kPaid) {
     nextHold = 0;
-    return true;
+    keepRate(count, count.judgedRates / static_cast<double>(count.judgedSpans));
+    return;
   }
   count.limit = count.limitBeforeStep;
+  keepRate(count, count.rateBeforeStep);
   std::size_t hold = std::max(kDecisionsToHold, nextHold);
   (up ? count.holdUp : count.holdDown) = hold;
   nextHold = std::min(kMostDecisionsToHold, hold * 2);
-  return false;
 }
 
 void decide(ListerCount& count, const ListingSpan& span) {
@@ -101,15 +147,20 @@ void decide(ListerCount& count, const ListingSpan& span) {
   for (double& shortest : count.shortest) shortest *= 1 + kForgetting;
   if (count.holdUp > 0) --count.holdUp;
   if (count.holdDown > 0) --count.holdDown;
-  if (count.stepped != ListerCount::Step::kNone && !stepPaid(count, measured)) return;
-  if (measured.slowdown >= kCongestedSlowdown) {
-    bool held = count.holdDown > 0 && measured.slowdown < kFullQueueSlowdown;
-    if (!held && count.limit > count.least) {
-      step(count, measured, ListerCount::Step::kDown);
-    }
-  } else if (measured.slowdown <= kUnloadedSlowdown) {
-    if (count.holdUp == 0 && count.limit < count.most)
-      step(count, measured, ListerCount::Step::kUp);
+  if (count.stepped != ListerCount::Step::kNone) {
+    Verdict verdict = judge(count, measured);
+    if (verdict == Verdict::kPending) return;
+    settleStep(count, verdict);
+    if (verdict == Verdict::kNotPaid) return;
+  } else {
+    keepRate(count, measured.rate);
+  }
+  bool queued = measured.slowdown >= kCongestedSlowdown;
+  bool held = count.holdDown > 0 && measured.slowdown < kFullQueueSlowdown;
+  if (queued && !held && count.limit > count.least) {
+    step(count, ListerCount::Step::kDown, measured);
+  } else if (count.holdUp == 0 && count.limit < count.most) {
+    step(count, ListerCount::Step::kUp, measured);
   }
 }
 

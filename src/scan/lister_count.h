@@ -5,10 +5,13 @@
 // rate stays. Each listing is compared with the shortest time seen lately for a listing of its
 // size, so that folders large and small compare; the rate is the work done per second, each
 // listing counted at the time the first of its size took. The count starts at one listing per
-// processor and doubles while listings keep close to their shortest times and the rate rises with
-// the step; it halves while listings take far longer than their shortest times (a queue fills), as
-// long as the rate keeps up. A step that does not pay is taken back. Every step is judged, over
-// spans of a few listings per lister. Pure functions over values: the scan measures, this decides.
+// processor and doubles as long as the rate rises with each step; it halves while listings take
+// far longer than their shortest times (they wait in a queue), as long as the rate keeps up
+// without them. A step that does not pay is taken back, and that way is tried again only after a
+// while, longer each time. Every step is judged, over spans of a few listings per lister: at once
+// where the rate leaps, over a few spans where a storage's times vary (a disk, whose listings come
+// from its cache or its platters by turns). Pure functions over values: the scan measures, this
+// decides.
 #pragma once
 
 #include <chrono>
@@ -39,12 +42,21 @@ struct ListerCount {
   // size stands for in the rate, fixed so that rates compare across the whole scan.
   double shortest[kListingSizes] = {};
   double work[kListingSizes] = {};
-  // The last step, so that the next decision can tell whether it paid: a step up pays when the
-  // rate rises with it, a step down when the rate keeps up without the listings it let go.
+  // The rates of the last spans at the limit now (work per second), the newest last: their median
+  // is the rate at that limit, which one span's leap or dip does not move.
+  static constexpr std::size_t kRatesKept = 3;
+  double rates[kRatesKept] = {};
+  std::size_t ratesKept = 0;
+  // The last step, while it is judged: a step up pays when the rate rises with it, a step down
+  // when the rate keeps up without the listings it let go. Judged on the mean rate of the spans
+  // since, against the rate before.
   enum class Step : std::uint8_t { kNone, kUp, kDown };
   Step stepped = Step::kNone;
   std::size_t limitBeforeStep = 0;
-  double rateBeforeStep = 0;  // work per second
+  double rateBeforeStep = 0;
+  double slowdownBeforeStep = 0;  // listings' times as multiples of their shortest
+  double judgedRates = 0;  // summed over the spans judged so far
+  std::size_t judgedSpans = 0;
   // Decisions left before another step is tried the same way, after one that did not pay; and how
   // many the next step that way that does not pay holds for (0: the fewest).
   std::size_t holdUp = 0;

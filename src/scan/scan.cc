@@ -15,7 +15,8 @@
 // - a lister waits until a job is queued and fewer than the limit are being listed, or the scan
 //   stops;
 // - the coordinator waits until results are worth taking in (most of the jobs out have come back,
-//   or listers wait with no job left), the taker makes room for lines it could not pass on, or the
+//   listers wait with no job left, or a result has waited a few milliseconds, which it looks at
+//   by itself while jobs are out), the taker makes room for lines it could not pass on, or the
 //   scan stops;
 // - the taker waits until enough lines are ready to be worth waking for, the scan is done, or the
 //   time it gave is up; stopScan waits until the coordinator is done.
@@ -34,6 +35,7 @@
 namespace {
 
 using ExchangeLock = std::unique_lock<std::mutex>;
+using SteadyClock = std::chrono::steady_clock;
 
 // Folders handed out ahead of the report: enough for the listers not to wait for the report while
 // a large folder holds it up, and a bound on memory whatever the tree.
@@ -46,6 +48,12 @@ constexpr std::size_t kMostReadyLines = kMostReadyLineBytes / sizeof(ReportLine)
 // Lines worth waking the taker for before it looks again by itself: waking it for every line or
 // two would cost more than the lines.
 constexpr std::size_t kLinesWorthWaking = 256;
+// A listing that took this long is heard of at once: it costs far more than waking the
+// coordinator, and on a storage this slow the folders it found are worth handing out without
+// delay. Quicker ones wait for others, but no longer than kResultsWaitAtMost, so that the count
+// and the report do not lag behind.
+constexpr std::chrono::microseconds kListingWorthHearingOfAtOnce(500);
+constexpr std::chrono::milliseconds kResultsWaitAtMost(5);
 
 }  // namespace
 
@@ -57,6 +65,7 @@ struct Exchange {
 
   std::deque<ListingJob> jobs;
   std::vector<ListingResult> results;
+  std::chrono::steady_clock::time_point firstResultAt;  // the oldest result queued came then
   std::vector<ReportLine> lines;
   std::size_t listing = 0;      // jobs being run by listers
   std::size_t idleListers = 0;  // waiting for a job
@@ -99,15 +108,19 @@ struct Scan {
 
 namespace {
 
-// Whether the coordinator is to be woken for the results queued: once three quarters of the jobs
-// out have come back, so that it hands out more before the listers run out, or once no job is
-// left and an eighth of the listers allowed wait for one. Otherwise it takes them in later, many at
-// once: waking it for each would cost two switches of a processor a folder.
-bool resultsWorthWaking(const Exchange& exchange) {
+// Whether the coordinator is to be woken, at `now`, for the results queued: once three quarters
+// of the jobs out have come back, so that it hands out more before the listers run out; once no
+// job is left and an eighth of the listers allowed wait for one; once the oldest result has
+// waited long enough; or for a slow listing. Otherwise it takes them in later, many at once:
+// waking it for each quick one would cost two switches of a processor a folder.
+bool resultsWorthWaking(const Exchange& exchange, std::chrono::steady_clock::time_point now,
+                        bool slowListing = false) {
   std::size_t out = exchange.jobs.size() + exchange.listing + exchange.results.size();
   bool listersWait =
       exchange.jobs.empty() && exchange.idleListers >= std::max<std::size_t>(1, exchange.limit / 8);
-  return exchange.coordinatorWaits && (exchange.results.size() * 4 >= out * 3 || listersWait);
+  bool waitedLong = !exchange.results.empty() && now - exchange.firstResultAt >= kResultsWaitAtMost;
+  return exchange.coordinatorWaits &&
+         (exchange.results.size() * 4 >= out * 3 || listersWait || waitedLong || slowListing);
 }
 
 // The next job for a lister, when one may be listed now; the lock is held.
@@ -127,7 +140,9 @@ void runLister(Scan& scan, ListerThread& self) {
   ListingJob job;
   for (;;) {
     ++exchange.idleListers;
-    if (resultsWorthWaking(exchange)) exchange.coordinatorWakes.notify_one();
+    if (resultsWorthWaking(exchange, std::chrono::steady_clock::now())) {
+      exchange.coordinatorWakes.notify_one();
+    }
     exchange.jobQueued.wait(lock, [&] { return exchange.stopping || takeJob(exchange, job); });
     --exchange.idleListers;
     if (exchange.stopping) return;
@@ -138,9 +153,13 @@ void runLister(Scan& scan, ListerThread& self) {
       runListingJob(scan.listing, *self.reader, scan.rules, job, self.scratch, result);
       lock.lock();
       --exchange.listing;
+      auto endedAt = result.endedAt;
+      bool slow = result.took >= kListingWorthHearingOfAtOnce;
+      if (exchange.results.empty()) exchange.firstResultAt = endedAt;
       exchange.results.push_back(std::move(result));
-      if (!takeJob(exchange, job)) break;
-      if (resultsWorthWaking(exchange)) exchange.coordinatorWakes.notify_one();
+      bool more = takeJob(exchange, job);
+      if (resultsWorthWaking(exchange, endedAt, slow)) exchange.coordinatorWakes.notify_one();
+      if (!more) break;
     } while (true);
   }
 }
@@ -165,6 +184,7 @@ void startListers(Scan& scan, std::size_t wanted) {
 // What the coordinator brings to the exchange after a round.
 struct Round {
   std::vector<ListingResult> results;
+  std::chrono::steady_clock::time_point firstResultAt;  // the oldest result queued came then
   std::vector<ListingJob> jobs;
   std::vector<ReportLine> lines;
   std::size_t room = 0;  // for lines, as the round began
@@ -218,7 +238,10 @@ bool exchangeRound(Scan& scan, Round& round) {
     for (std::size_t i = 0; i < round.jobs.size(); ++i) exchange.jobQueued.notify_one();
   }
   round.jobs.clear();
-  exchange.limit = coordinator.count.limit;
+  if (exchange.limit != coordinator.count.limit) {
+    coordinator.limitAppliedAt = std::chrono::steady_clock::now();
+    exchange.limit = coordinator.count.limit;
+  }
   exchange.lines.insert(exchange.lines.end(), std::make_move_iterator(round.lines.begin()),
                         std::make_move_iterator(round.lines.end()));
   round.lines.clear();
@@ -254,10 +277,16 @@ void coordinate(Scan& scan) {
     if (!exchangeRound(scan, round)) return;
     if (!round.results.empty()) continue;
     exchange.coordinatorWaits = true;
-    exchange.coordinatorWakes.wait(lock, [&] {
-      return exchange.stopping || !exchange.results.empty() ||
+    auto wakes = [&] {
+      return exchange.stopping || resultsWorthWaking(exchange, SteadyClock::now()) ||
              (exchange.coordinatorWantsRoom && exchange.lines.size() < kMostReadyLines);
-    });
+    };
+    // While jobs are out, it looks again by itself before a result has waited too long.
+    if (jobsOutCount(scan.coordinator) == 0) {
+      exchange.coordinatorWakes.wait(lock, wakes);
+    } else {
+      exchange.coordinatorWakes.wait_for(lock, kResultsWaitAtMost, wakes);
+    }
     exchange.coordinatorWaits = false;
   }
 }

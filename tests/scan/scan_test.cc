@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 #include <limits>
 #include <string>
 #include <vector>
@@ -361,6 +362,42 @@ TEST(DeepScanTest, DeepTreeReportIsTheSameWhenShortOfDescriptors) {
   std::string rootRow = row(top, "9.375 MB", "9.830 MiB",
                             kDepth * (3 + kLeaves) + 2 + kDepth * kLeaves * 3, stampText(kStampA));
   EXPECT_EQ(unlimited.substr(unlimited.size() - rootRow.size()), rootRow);
+  removeTree(top);
+}
+
+// The descriptors open in this process now.
+std::size_t openDescriptors() {
+  std::size_t count = 0;
+  DIR* folder = opendir("/proc/self/fd");
+  while (folder && readdir(folder)) ++count;
+  if (folder) closedir(folder);
+  return count;
+}
+
+// Descriptors the scan keeps open for subfolders, and those it gives up and opens again, are all
+// closed by its end, whether it finishes or is stopped while it keeps many: a leak would run a
+// long-lived caller out of descriptors.
+TEST(DeepScanTest, NoDescriptorStaysOpenPastTheScan) {
+  // More rows than wait for a taker that takes none: the second scan stops once it holds back.
+  std::string top = memoryBackedFolder();
+  makeChain(top, 600, 12);
+  std::u16string path(top.begin(), top.end());
+  ListingContextPtr listing = makeListingContext();
+  std::size_t before = openDescriptors();
+  std::vector<ReportLine> lines;
+  {
+    ScanPtr scan = startScan(ScanRules(), path, *listing, kScanChoosesListers);
+    while (takeReportLines(*scan, lines, std::chrono::milliseconds(20))) {
+    }
+  }
+  EXPECT_EQ(openDescriptors(), before);
+  {
+    ScanPtr scan = startScan(ScanRules(), path, *listing, 4);
+    while (!progressOf(*scan).heldByTaker) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_GT(openDescriptors(), before + 100);
+    stopScan(*scan, lines);
+  }
+  EXPECT_EQ(openDescriptors(), before);
   removeTree(top);
 }
 
