@@ -1,6 +1,7 @@
 #include "scan/lister_count.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -13,31 +14,29 @@ constexpr std::uint64_t kListingsPerListerInSpan = 2;
 constexpr std::uint64_t kLeastListingsInSpan = 8;
 constexpr std::chrono::milliseconds kLongSpan(250);
 constexpr std::uint64_t kLeastListingsInLongSpan = 4;
-// Listings that take this many times their shortest time lately wait in a queue: fewer in flight
-// may be served as fast, and a step down is tried.
-constexpr double kCongestedSlowdown = 2.0;
-// Listings that take this many times their shortest time wait in a queue so full that a step down
-// is tried even while an earlier one that did not pay is held: the span that judged that one may
-// have begun before the queue filled.
-constexpr double kFullQueueSlowdown = 4.0;
-// A step up pays when the rate rises at least this much after it; a step down when the rate falls
-// by no more than this. A step is judged over a few spans, unless the first one after it shows the
-// rate leaping this much (or more than halving on a step down): one span of a storage whose times
-// vary says little, and a storage that answers many at once should not be kept waiting.
-constexpr double kGainThatPays = 1.1;
+// A doubling pays when the rate rises at least this much with it; a halving when the rate falls by
+// no more than this.
+constexpr double kGainThatPays = 1.05;
+// A doubling that makes the rate leap this much while listings keep their times within this share
+// pays at once: the storage was far from busy.
 constexpr double kLeap = 1.5;
-// A step down out of a queue pays at once where the rate keeps up and the listings' times fall by
-// this much: they waited in the queue, not on the storage.
-constexpr double kQueueLeft = 1.5;
-constexpr std::size_t kSpansToJudge = 3;
-
+constexpr double kTimesKept = 1.25;
+// Otherwise a trial is judged on the mean of the pairs' log ratios: paid or not as soon as it lies
+// this many standard errors beyond what pays, and in any case after this many pairs. Until two
+// pairs tell how far they stray, they are taken to stray by this much.
+constexpr double kSureness = 2;
+constexpr std::size_t kMostPairs = 6;
+constexpr double kFirstStray = 0.3;
+// Listings that take this many times as long as when the count reached its number, at no higher
+// rate, wait in a queue: a halving is tried.
+constexpr double kQueuedSlowdown = 1.5;
 // The shortest times are forgotten this much a decision, so that a scan moving on to folders that
 // cost more, or a storage that others load, is not held to the times of the first listings.
 constexpr double kForgetting = 0.02;
-// After a step that did not pay, the count stays for this many decisions before it steps that way
-// again: the storage that did not reward it is likely not to for a while. Each further step that
-// does not pay holds twice as long, up to the most: a warm cache, which no step rewards, is not
-// probed every few spans of the whole scan.
+// After a trial that did not pay, the count waits this many decisions before it tries that way
+// again: the storage that did not reward it is likely not to for a while. Each further trial that
+// does not pay waits twice as long, up to the most: a warm cache, which no doubling rewards, is not
+// tried every few spans of the whole scan.
 constexpr std::size_t kDecisionsToHold = 8;
 constexpr std::size_t kMostDecisionsToHold = 128;
 // Whatever the storage, a scan keeps no more listers than this (each holds a thread and a buffer).
@@ -73,73 +72,142 @@ SpanMeasure measure(const ListingSpan& span) {
   return measured;
 }
 
-void keepRate(ListerCount& count, double rate) {
-  if (count.ratesKept == ListerCount::kRatesKept) {
-    std::copy(count.rates + 1, count.rates + ListerCount::kRatesKept, count.rates);
-    --count.ratesKept;
-  }
-  count.rates[count.ratesKept++] = rate;
+// The median of the first `kept` values (of an even number, the lower middle one).
+double median(const double* values, std::size_t kept) {
+  double sorted[ListerCount::kSpansKept];
+  std::copy(values, values + kept, sorted);
+  std::nth_element(sorted, sorted + (kept - 1) / 2, sorted + kept);
+  return sorted[(kept - 1) / 2];
 }
 
-// The median of the rates kept (of two, the lower).
-double rateAtLimit(const ListerCount& count) {
-  const double* rates = count.rates;
-  switch (count.ratesKept) {
-    case 0:
-      return 0;
-    case 1:
-      return rates[0];
-    case 2:
-      return std::min(rates[0], rates[1]);
-    default:
-      return std::max(std::min(rates[0], rates[1]),
-                      std::min(std::max(rates[0], rates[1]), rates[2]));
+void keepHomeSpan(ListerCount& count, const SpanMeasure& measured) {
+  std::size_t kept = std::min(count.homeSpans, ListerCount::kSpansKept);
+  if (kept == ListerCount::kSpansKept) {
+    std::copy(count.homeSlowdowns + 1, count.homeSlowdowns + kept, count.homeSlowdowns);
+    std::copy(count.homeRates + 1, count.homeRates + kept, count.homeRates);
+    --kept;
   }
+  count.homeSlowdowns[kept] = measured.slowdown;
+  count.homeRates[kept] = measured.rate;
+  ++count.homeSpans;
 }
 
-void step(ListerCount& count, ListerCount::Step way, const SpanMeasure& measured) {
-  count.stepped = way;
-  count.limitBeforeStep = count.limit;
-  count.rateBeforeStep = rateAtLimit(count);
-  count.slowdownBeforeStep = measured.slowdown;
-  count.judgedRates = 0;
-  count.judgedSpans = 0;
-  count.limit = way == ListerCount::Step::kUp ? std::min(count.most, count.limit * 2)
-                                              : std::max(count.least, count.limit / 2);
+// The count's number is now `home`, reached as `measured` says; going up, that is what a queue is
+// told from later. A number reached going down out of a queue leaves listings slower than before
+// the queue filled, so that the next halving is judged against the same.
+void settleHome(ListerCount& count, std::size_t home, const SpanMeasure& measured, bool wentUp) {
+  count.home = count.limit = home;
+  count.trial = ListerCount::Trial::kNone;
+  count.homeSpans = 0;
+  keepHomeSpan(count, measured);
+  if (!wentUp) return;
+  count.slowdownReached = measured.slowdown;
+  count.rateReached = measured.rate;
+}
+
+bool queued(const ListerCount& count) {
+  std::size_t kept = std::min(count.homeSpans, ListerCount::kSpansKept);
+  return kept >= 2 &&
+         median(count.homeSlowdowns, kept) >= kQueuedSlowdown * count.slowdownReached &&
+         median(count.homeRates, kept) <= count.rateReached;
+}
+
+void startTrial(ListerCount& count, ListerCount::Trial way) {
+  count.trial = way;
+  count.trialLimit = way == ListerCount::Trial::kUp ? std::min(count.most, count.home * 2)
+                                                    : std::max(count.least, count.home / 2);
+  count.limit = count.trialLimit;
+  count.pairs = 0;
+  count.logRatios = count.squaredLogRatios = 0;
+}
+
+// Ends the trial: its number becomes home when it paid, or home stays and that way waits a while,
+// longer each time it does not pay.
+void endTrial(ListerCount& count, bool paid, const SpanMeasure& atTrial,
+              const SpanMeasure& atHome) {
+  bool up = count.trial == ListerCount::Trial::kUp;
+  std::size_t& nextHold = up ? count.nextHoldUp : count.nextHoldDown;
+  if (paid) {
+    nextHold = 0;
+    settleHome(count, count.trialLimit, atTrial, up);
+    return;
+  }
+  settleHome(count, count.home, atHome, false);
+  std::size_t hold = std::max(kDecisionsToHold, nextHold);
+  (up ? count.holdUp : count.holdDown) = hold;
+  nextHold = std::min(kMostDecisionsToHold, hold * 2);
 }
 
 enum class Verdict { kPending, kPaid, kNotPaid };
 
-// The last step's verdict once the spans since it tell.
-Verdict judge(ListerCount& count, const SpanMeasure& measured) {
-  count.judgedRates += measured.rate;
-  ++count.judgedSpans;
-  double gain = count.judgedRates / static_cast<double>(count.judgedSpans) / count.rateBeforeStep;
-  bool up = count.stepped == ListerCount::Step::kUp;
-  if (up ? gain >= kLeap : gain * kLeap < 1) return up ? Verdict::kPaid : Verdict::kNotPaid;
-  bool queueLeft = measured.slowdown * kQueueLeft <= count.slowdownBeforeStep;
-  if (!up && queueLeft && gain * kGainThatPays >= 1) return Verdict::kPaid;
-  if (count.judgedSpans < kSpansToJudge) return Verdict::kPending;
-  return (up ? gain >= kGainThatPays : gain * kGainThatPays >= 1) ? Verdict::kPaid
-                                                                  : Verdict::kNotPaid;
+// The verdict of the pairs so far: paid when the trial's rate beats home's by what pays (a
+// doubling) or keeps within it (a halving), once the pairs tell that surely enough or there are
+// enough of them.
+Verdict judgePairs(const ListerCount& count) {
+  auto pairs = static_cast<double>(count.pairs);
+  double mean = count.logRatios / pairs;
+  double stray = kFirstStray;
+  if (count.pairs >= 2) {
+    stray = std::sqrt(std::max(0.0, (count.squaredLogRatios - mean * mean * pairs) / (pairs - 1)));
+  }
+  double wanted =
+      count.trial == ListerCount::Trial::kUp ? std::log(kGainThatPays) : -std::log(kGainThatPays);
+  double sure = kSureness * stray / std::sqrt(pairs);
+  if (mean - sure >= wanted) return Verdict::kPaid;
+  if (mean + sure < wanted) return Verdict::kNotPaid;
+  if (count.pairs < kMostPairs) return Verdict::kPending;
+  return mean >= wanted ? Verdict::kPaid : Verdict::kNotPaid;
 }
 
-// Keeps a step that paid, or takes it back and holds that way a while, longer each time.
-void settleStep(ListerCount& count, Verdict verdict) {
-  bool up = count.stepped == ListerCount::Step::kUp;
-  count.stepped = ListerCount::Step::kNone;
-  std::size_t& nextHold = up ? count.nextHoldUp : count.nextHoldDown;
-  count.ratesKept = 0;
-  if (verdict == Verdict::kPaid) {
-    nextHold = 0;
-    keepRate(count, count.judgedRates / static_cast<double>(count.judgedSpans));
+// A span of the trial: it pays at once where a doubling makes the rate leap while listings keep
+// their times; otherwise a span at home follows, to pair with it.
+void trialSpan(ListerCount& count, const SpanMeasure& measured) {
+  count.trialRate = measured.rate;
+  count.trialSlowdown = measured.slowdown;
+  bool leaps = count.trial == ListerCount::Trial::kUp &&
+               measured.rate >= kLeap * count.lastHomeRate &&
+               measured.slowdown <= kTimesKept * count.lastHomeSlowdown;
+  if (!leaps) {
+    count.limit = count.home;
     return;
   }
-  count.limit = count.limitBeforeStep;
-  keepRate(count, count.rateBeforeStep);
-  std::size_t hold = std::max(kDecisionsToHold, nextHold);
-  (up ? count.holdUp : count.holdDown) = hold;
-  nextHold = std::min(kMostDecisionsToHold, hold * 2);
+  // The storage was far from busy: the next doubling is tried at once, against this span.
+  endTrial(count, true, measured, measured);
+  count.lastHomeRate = measured.rate;
+  count.lastHomeSlowdown = measured.slowdown;
+  if (count.home < count.most) startTrial(count, ListerCount::Trial::kUp);
+}
+
+// A span at home while a trial runs: it pairs with the trial's span before it.
+void pairedHomeSpan(ListerCount& count, const SpanMeasure& measured) {
+  count.lastHomeRate = measured.rate;
+  count.lastHomeSlowdown = measured.slowdown;
+  double logRatio = std::log(std::max(count.trialRate, 1e-12) / std::max(measured.rate, 1e-12));
+  ++count.pairs;
+  count.logRatios += logRatio;
+  count.squaredLogRatios += logRatio * logRatio;
+  Verdict verdict = judgePairs(count);
+  if (verdict == Verdict::kPending) {
+    count.limit = count.trialLimit;
+    return;
+  }
+  endTrial(count, verdict == Verdict::kPaid, {count.trialSlowdown, count.trialRate}, measured);
+}
+
+// A span at home with no trial running: a trial starts where one may.
+void homeSpan(ListerCount& count, const SpanMeasure& measured) {
+  count.lastHomeRate = measured.rate;
+  count.lastHomeSlowdown = measured.slowdown;
+  if (count.rateReached == 0) {
+    count.slowdownReached = measured.slowdown;
+    count.rateReached = measured.rate;
+  }
+  keepHomeSpan(count, measured);
+  if (queued(count) && count.holdDown == 0 && count.home > count.least) {
+    startTrial(count, ListerCount::Trial::kDown);
+  } else if (count.holdUp == 0 && count.home < count.most) {
+    startTrial(count, ListerCount::Trial::kUp);
+  }
 }
 
 void decide(ListerCount& count, const ListingSpan& span) {
@@ -147,20 +215,12 @@ void decide(ListerCount& count, const ListingSpan& span) {
   for (double& shortest : count.shortest) shortest *= 1 + kForgetting;
   if (count.holdUp > 0) --count.holdUp;
   if (count.holdDown > 0) --count.holdDown;
-  if (count.stepped != ListerCount::Step::kNone) {
-    Verdict verdict = judge(count, measured);
-    if (verdict == Verdict::kPending) return;
-    settleStep(count, verdict);
-    if (verdict == Verdict::kNotPaid) return;
+  if (count.trial == ListerCount::Trial::kNone) {
+    homeSpan(count, measured);
+  } else if (count.limit == count.trialLimit) {
+    trialSpan(count, measured);
   } else {
-    keepRate(count, measured.rate);
-  }
-  bool queued = measured.slowdown >= kCongestedSlowdown;
-  bool held = count.holdDown > 0 && measured.slowdown < kFullQueueSlowdown;
-  if (queued && !held && count.limit > count.least) {
-    step(count, ListerCount::Step::kDown, measured);
-  } else if (count.holdUp == 0 && count.limit < count.most) {
-    step(count, ListerCount::Step::kUp, measured);
+    pairedHomeSpan(count, measured);
   }
 }
 
@@ -172,7 +232,7 @@ ListerCount countListers(std::size_t listers, std::size_t processors, std::size_
   std::size_t most = count.chooses ? std::max(kMostListers, processors) : listers;
   count.most = std::max<std::size_t>(std::min(most, mostAtOnce), 1);
   count.least = std::min(std::max<std::size_t>(processors, 1), count.most);
-  count.limit = count.chooses ? count.least : count.most;
+  count.home = count.limit = count.chooses ? count.least : count.most;
   return count;
 }
 

@@ -1,16 +1,22 @@
 // How many folders a scan lists at once. Given a number, that many. Choosing for itself, the scan
-// judges by how long listings take, as a congestion window is judged by round trips: a storage
-// that is not yet busy answers more listings at once in about the time it answers one, so that
-// the rate rises with each step; once its queue is full, listings only wait longer in it and the
-// rate stays. Each listing is compared with the shortest time seen lately for a listing of its
-// size, so that folders large and small compare; the rate is the work done per second, each
-// listing counted at the time the first of its size took. The count starts at one listing per
-// processor and doubles as long as the rate rises with each step; it halves while listings take
-// far longer than their shortest times (they wait in a queue), as long as the rate keeps up
-// without them. A step that does not pay is taken back, and that way is tried again only after a
-// while, longer each time. Every step is judged, over spans of a few listings per lister: at once
-// where the rate leaps, over a few spans where a storage's times vary (a disk, whose listings come
-// from its cache or its platters by turns). Pure functions over values: the scan measures, this
+// judges by how long listings take and how fast they come, as a congestion window is judged by
+// round trips. A storage that is not yet busy answers more listings at once in about the time it
+// answers one: the rate rises with the count, and the listings keep their times. Once its queue
+// is full, more listings in flight only wait longer in it, and the rate stays.
+//
+// So the count starts at one listing per processor and tries each doubling (and, once listings
+// come to take far longer than when it reached its number, without a higher rate, each halving)
+// before it keeps it: it alternates spans at the new number with spans at the one it has, and
+// compares each span's rate with the one beside it, so that parts of the tree that list faster or
+// slower than others do not pass for the number's doing. A doubling is kept when it raises the
+// rate, a halving when the rate keeps up without the listings it let go. Where a doubling makes
+// the rate leap while listings keep their times (a file server), one span tells; elsewhere a few
+// pairs of spans, as many as their spread calls for. A trial that does not pay is tried again
+// only after a while, longer each time.
+//
+// Each listing's time is compared with the shortest seen lately for a listing of its size, so that
+// folders large and small compare; the rate is the work done per second, each listing counted at
+// the time the first of its size took. Pure functions over values: the scan measures, this
 // decides.
 #pragma once
 
@@ -35,30 +41,40 @@ struct ListerCount {
   bool chooses = false;
   std::size_t least = 1;  // never fewer than this
   std::size_t most = 1;   // never more than this
-  std::size_t limit = 1;  // listings in flight allowed now
+  std::size_t limit = 1;  // listings in flight allowed now: `home`, or the trial's number
   ListingSpan pending;
   // For each size of listing, the shortest time it took lately, in seconds (0: none seen): the
   // storage's time for it unloaded; and the time the first one took, the work a listing of that
-  // size stands for in the rate, fixed so that rates compare across the whole scan.
+  // size stands for in the rate.
   double shortest[kListingSizes] = {};
   double work[kListingSizes] = {};
-  // The rates of the last spans at the limit now (work per second), the newest last: their median
-  // is the rate at that limit, which one span's leap or dip does not move.
-  static constexpr std::size_t kRatesKept = 3;
-  double rates[kRatesKept] = {};
-  std::size_t ratesKept = 0;
-  // The last step, while it is judged: a step up pays when the rate rises with it, a step down
-  // when the rate keeps up without the listings it let go. Judged on the mean rate of the spans
-  // since, against the rate before.
-  enum class Step : std::uint8_t { kNone, kUp, kDown };
-  Step stepped = Step::kNone;
-  std::size_t limitBeforeStep = 0;
-  double rateBeforeStep = 0;
-  double slowdownBeforeStep = 0;  // listings' times as multiples of their shortest
-  double judgedRates = 0;  // summed over the spans judged so far
-  std::size_t judgedSpans = 0;
-  // Decisions left before another step is tried the same way, after one that did not pay; and how
-  // many the next step that way that does not pay holds for (0: the fewest).
+
+  // The number the count has, and its last spans' slowdowns (listings' times as multiples of
+  // their shortest), the newest last; and the slowdown and rate when it was reached going up:
+  // listings that come to take far longer since, at no higher rate, wait in a queue.
+  std::size_t home = 1;
+  static constexpr std::size_t kSpansKept = 5;
+  double homeSlowdowns[kSpansKept] = {};
+  double homeRates[kSpansKept] = {};
+  std::size_t homeSpans = 0;
+  double slowdownReached = 0;
+  double rateReached = 0;
+
+  // A trial of twice or half `home`: spans at its number alternate with spans at home, each pair
+  // giving the ratio of their rates.
+  enum class Trial : std::uint8_t { kNone, kUp, kDown };
+  Trial trial = Trial::kNone;
+  std::size_t trialLimit = 0;
+  double trialRate = 0;  // of its last span
+  double trialSlowdown = 0;
+  double lastHomeRate = 0;  // of the last span at home
+  double lastHomeSlowdown = 0;
+  std::size_t pairs = 0;
+  double logRatios = 0;  // summed over the pairs, and their squares
+  double squaredLogRatios = 0;
+
+  // Decisions left before another trial is made the same way, after one that did not pay; and how
+  // many the next trial that way that does not pay holds for (0: the fewest).
   std::size_t holdUp = 0;
   std::size_t holdDown = 0;
   std::size_t nextHoldUp = 0;

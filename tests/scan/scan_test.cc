@@ -10,9 +10,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/program.h"
@@ -393,7 +393,8 @@ TEST(DeepScanTest, NoDescriptorStaysOpenPastTheScan) {
   EXPECT_EQ(openDescriptors(), before);
   {
     ScanPtr scan = startScan(ScanRules(), path, *listing, 4);
-    while (!progressOf(*scan).heldByTaker) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!progressOf(*scan).heldByTaker)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_GT(openDescriptors(), before + 100);
     stopScan(*scan, lines);
   }
