@@ -7,10 +7,15 @@
 
 namespace {
 
-// Jobs out at once for each listing allowed in flight: those being listed, and more waiting for a
-// lister, so that a lister done with one takes the next at once, and the coordinator hears of
-// results a few rounds at a time rather than one by one.
-constexpr std::size_t kJobsOutPerListing = 64;
+// Jobs out at once, beyond those being listed: enough queued for this long of listing, so that
+// a lister done with one takes the next at once and the coordinator hears of results many at a
+// time (thousands of quick listings a second on a warm cache), but no more than this many for each
+// listing allowed in flight: on a slow storage each job queued makes the folders found after it
+// wait longer, and a deep tree is found one level at a time.
+constexpr std::chrono::milliseconds kQueuedListingTime(5);
+constexpr std::size_t kMostQueuedPerListing = 64;
+// How much of the mean listing time the newest listing makes.
+constexpr double kNewestListingWeight = 0.05;
 
 // A folder replaced by a link since it was listed is not followed: a scan that follows no links
 // would otherwise leave the tree.
@@ -68,8 +73,11 @@ bool leadsBackUp(const FolderNode& folder) {
 }
 
 std::size_t mostJobsOut(const Coordinator& coordinator) {
-  return std::min(coordinator.count.limit * kJobsOutPerListing,
-                  mostListingsAtOnce(coordinator.open));
+  double queuedPerListing = std::chrono::duration<double>(kQueuedListingTime).count() /
+                            std::max(coordinator.meanListingSeconds, 1e-9);
+  auto queued = static_cast<std::size_t>(
+      std::clamp(queuedPerListing, 1.0, static_cast<double>(kMostQueuedPerListing)));
+  return std::min(coordinator.count.limit * (1 + queued), mostListingsAtOnce(coordinator.open));
 }
 
 // Records a folder's outcome, and lets go of what its folder kept for it once it was the last.
@@ -280,6 +288,8 @@ void countListingTime(Coordinator& coordinator, const ListingResult& result) {
                      : std::max(result.endedAt - coordinator.lastListingAt,
                                 std::chrono::steady_clock::duration::zero());
   coordinator.lastListingAt = std::max(coordinator.lastListingAt, result.endedAt);
+  double took = std::chrono::duration<double>(result.took).count();
+  coordinator.meanListingSeconds += kNewestListingWeight * (took - coordinator.meanListingSeconds);
   if (result.endedAt - result.took < coordinator.limitAppliedAt) return;
   countListing(coordinator.count, elapsed, result.took, result.own.entryCount);
 }

@@ -54,6 +54,7 @@ struct Coordinator {
 
   ScanProgress progress;  // folders listed and their entries and bytes; the rest is the scan's
   std::chrono::steady_clock::time_point lastListingAt;
+  double meanListingSeconds = 0;  // over the listings lately, the newest weighing most
   // When the count's limit last reached the listers: the scan sets it.
   std::chrono::steady_clock::time_point limitAppliedAt;
 };

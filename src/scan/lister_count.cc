@@ -9,7 +9,7 @@ namespace {
 // in flight (and this many at the least), so that each lister is judged over a few listings and
 // a warm cache over thousands of them, whose times vary too much one by one to tell anything; or,
 // for a storage so slow that listings take long, after a longer while with a few listings.
-constexpr std::chrono::milliseconds kShortestSpan(20);
+constexpr std::chrono::milliseconds kShortestSpan(10);
 constexpr std::uint64_t kListingsPerListerInSpan = 2;
 constexpr std::uint64_t kLeastListingsInSpan = 8;
 constexpr std::chrono::milliseconds kLongSpan(250);
@@ -17,16 +17,19 @@ constexpr std::uint64_t kLeastListingsInLongSpan = 4;
 // A doubling pays when the rate rises at least this much with it; a halving when the rate falls by
 // no more than this.
 constexpr double kGainThatPays = 1.05;
-// A doubling that makes the rate leap this much while listings keep their times within this share
-// pays at once: the storage was far from busy.
-constexpr double kLeap = 1.5;
-constexpr double kTimesKept = 1.25;
-// Otherwise a trial is judged on the mean of the pairs' log ratios: paid or not as soon as it lies
-// this many standard errors beyond what pays, and in any case after this many pairs. Until two
-// pairs tell how far they stray, they are taken to stray by this much.
+// A doubling that makes the rate leap this much, and kSureness times as far as one span strays
+// from the one before at the same number, while listings keep their times within this share, pays
+// at once: the storage was far from busy. How far spans stray is learned from spans at home, with
+// this weight for the newest, from a first guess.
+constexpr double kLeap = 1.4;
 constexpr double kSureness = 2;
+constexpr double kTimesKept = 1.25;
+constexpr double kStrayWeight = 0.2;
+// Otherwise a trial is judged by its pairs: paid or not once this many more pairs say so than not,
+// and after this many pairs in any case, when the smaller number wins: it costs less for a rate
+// no one can tell apart.
+constexpr std::ptrdiff_t kLeadThatTells = 3;
 constexpr std::size_t kMostPairs = 6;
-constexpr double kFirstStray = 0.3;
 // Listings that take this many times as long as when the count reached its number, at no higher
 // rate, wait in a queue: a halving is tried.
 constexpr double kQueuedSlowdown = 1.5;
@@ -100,6 +103,8 @@ void settleHome(ListerCount& count, std::size_t home, const SpanMeasure& measure
   count.trial = ListerCount::Trial::kNone;
   count.homeSpans = 0;
   keepHomeSpan(count, measured);
+  count.lastHomeRate = measured.rate;
+  count.lastHomeSlowdown = measured.slowdown;
   if (!wentUp) return;
   count.slowdownReached = measured.slowdown;
   count.rateReached = measured.rate;
@@ -118,7 +123,7 @@ void startTrial(ListerCount& count, ListerCount::Trial way) {
                                                     : std::max(count.least, count.home / 2);
   count.limit = count.trialLimit;
   count.pairs = 0;
-  count.logRatios = count.squaredLogRatios = 0;
+  count.pairsWon = 0;
 }
 
 // Ends the trial: its number becomes home when it paid, or home stays and that way waits a while,
@@ -140,32 +145,39 @@ void endTrial(ListerCount& count, bool paid, const SpanMeasure& atTrial,
 
 enum class Verdict { kPending, kPaid, kNotPaid };
 
-// The verdict of the pairs so far: paid when the trial's rate beats home's by what pays (a
-// doubling) or keeps within it (a halving), once the pairs tell that surely enough or there are
-// enough of them.
+// The verdict of the pairs so far: paid once the trial's rate beats home's by what pays (a
+// doubling) or keeps within it (a halving) in kLeadThatTells pairs more than it does not, not paid
+// once it falls short in that many more; otherwise the smaller number wins after kMostPairs.
+// Counting pairs won, rather than summing their ratios, lets no one span of a scan that lists an
+// odd folder decide.
 Verdict judgePairs(const ListerCount& count) {
-  auto pairs = static_cast<double>(count.pairs);
-  double mean = count.logRatios / pairs;
-  double stray = kFirstStray;
-  if (count.pairs >= 2) {
-    stray = std::sqrt(std::max(0.0, (count.squaredLogRatios - mean * mean * pairs) / (pairs - 1)));
-  }
-  double wanted =
-      count.trial == ListerCount::Trial::kUp ? std::log(kGainThatPays) : -std::log(kGainThatPays);
-  double sure = kSureness * stray / std::sqrt(pairs);
-  if (mean - sure >= wanted) return Verdict::kPaid;
-  if (mean + sure < wanted) return Verdict::kNotPaid;
+  auto lead =
+      static_cast<std::ptrdiff_t>(2 * count.pairsWon) - static_cast<std::ptrdiff_t>(count.pairs);
+  if (lead >= kLeadThatTells) return Verdict::kPaid;
+  if (-lead >= kLeadThatTells) return Verdict::kNotPaid;
   if (count.pairs < kMostPairs) return Verdict::kPending;
-  return mean >= wanted ? Verdict::kPaid : Verdict::kNotPaid;
+  return count.trial == ListerCount::Trial::kDown ? Verdict::kPaid : Verdict::kNotPaid;
 }
 
-// A span of the trial: it pays at once where a doubling makes the rate leap while listings keep
-// their times; otherwise a span at home follows, to pair with it.
+// Takes in a span at home: how far it strays from the last one, and its rate and times, which the
+// next span of a trial is compared with.
+void learnHomeSpan(ListerCount& count, const SpanMeasure& measured) {
+  if (count.lastHomeRate > 0 && measured.rate > 0) {
+    double stray = std::log(measured.rate / count.lastHomeRate);
+    count.squaredSpanStray += kStrayWeight * (stray * stray - count.squaredSpanStray);
+  }
+  count.lastHomeRate = measured.rate;
+  count.lastHomeSlowdown = measured.slowdown;
+}
+
+// A span of the trial. A doubling's first span pays at once where the rate leaps while listings
+// keep their times; otherwise a span at home follows, to pair with it.
 void trialSpan(ListerCount& count, const SpanMeasure& measured) {
   count.trialRate = measured.rate;
   count.trialSlowdown = measured.slowdown;
-  bool leaps = count.trial == ListerCount::Trial::kUp &&
-               measured.rate >= kLeap * count.lastHomeRate &&
+  double leap = std::log(std::max(measured.rate, 1e-12) / std::max(count.lastHomeRate, 1e-12));
+  bool leaps = count.trial == ListerCount::Trial::kUp && count.pairs == 0 &&
+               leap >= std::log(kLeap) && leap >= kSureness * std::sqrt(count.squaredSpanStray) &&
                measured.slowdown <= kTimesKept * count.lastHomeSlowdown;
   if (!leaps) {
     count.limit = count.home;
@@ -173,19 +185,16 @@ void trialSpan(ListerCount& count, const SpanMeasure& measured) {
   }
   // The storage was far from busy: the next doubling is tried at once, against this span.
   endTrial(count, true, measured, measured);
-  count.lastHomeRate = measured.rate;
-  count.lastHomeSlowdown = measured.slowdown;
   if (count.home < count.most) startTrial(count, ListerCount::Trial::kUp);
 }
 
 // A span at home while a trial runs: it pairs with the trial's span before it.
 void pairedHomeSpan(ListerCount& count, const SpanMeasure& measured) {
-  count.lastHomeRate = measured.rate;
-  count.lastHomeSlowdown = measured.slowdown;
-  double logRatio = std::log(std::max(count.trialRate, 1e-12) / std::max(measured.rate, 1e-12));
+  learnHomeSpan(count, measured);
   ++count.pairs;
-  count.logRatios += logRatio;
-  count.squaredLogRatios += logRatio * logRatio;
+  double ratio = count.trialRate / std::max(measured.rate, 1e-12);
+  bool up = count.trial == ListerCount::Trial::kUp;
+  if (up ? ratio >= kGainThatPays : ratio * kGainThatPays >= 1) ++count.pairsWon;
   Verdict verdict = judgePairs(count);
   if (verdict == Verdict::kPending) {
     count.limit = count.trialLimit;
@@ -196,8 +205,7 @@ void pairedHomeSpan(ListerCount& count, const SpanMeasure& measured) {
 
 // A span at home with no trial running: a trial starts where one may.
 void homeSpan(ListerCount& count, const SpanMeasure& measured) {
-  count.lastHomeRate = measured.rate;
-  count.lastHomeSlowdown = measured.slowdown;
+  learnHomeSpan(count, measured);
   if (count.rateReached == 0) {
     count.slowdownReached = measured.slowdown;
     count.rateReached = measured.rate;
@@ -211,6 +219,7 @@ void homeSpan(ListerCount& count, const SpanMeasure& measured) {
 }
 
 void decide(ListerCount& count, const ListingSpan& span) {
+  std::size_t limitBefore = count.limit;
   SpanMeasure measured = measure(span);
   for (double& shortest : count.shortest) shortest *= 1 + kForgetting;
   if (count.holdUp > 0) --count.holdUp;
@@ -222,6 +231,7 @@ void decide(ListerCount& count, const ListingSpan& span) {
   } else {
     pairedHomeSpan(count, measured);
   }
+  if (count.limit != limitBefore) count.settling = std::max(count.limit, limitBefore);
 }
 
 }  // namespace
@@ -249,6 +259,10 @@ void countListing(ListerCount& count, std::chrono::nanoseconds elapsed,
     return;
   }
   shortest = std::min(shortest, listing);
+  if (count.settling > 0) {
+    --count.settling;
+    return;
+  }
   ListingSpan& span = count.pending;
   span.elapsed += elapsed;
   ++span.listings;

@@ -11,8 +11,9 @@
 // slower than others do not pass for the number's doing. A doubling is kept when it raises the
 // rate, a halving when the rate keeps up without the listings it let go. Where a doubling makes
 // the rate leap while listings keep their times (a file server), one span tells; elsewhere a few
-// pairs of spans, as many as their spread calls for. A trial that does not pay is tried again
-// only after a while, longer each time.
+// pairs of spans, until clearly more of them say one thing than the other; when they cannot tell,
+// the smaller number wins. A trial that does not pay is tried again only after a while, longer
+// each time.
 //
 // Each listing's time is compared with the shortest seen lately for a listing of its size, so that
 // folders large and small compare; the rate is the work done per second, each listing counted at
@@ -43,6 +44,9 @@ struct ListerCount {
   std::size_t most = 1;   // never more than this
   std::size_t limit = 1;  // listings in flight allowed now: `home`, or the trial's number
   ListingSpan pending;
+  // Listings left to end before spans are measured again, once the limit has changed: until then
+  // listings begun at the number before still take their share of the storage and the processors.
+  std::size_t settling = 0;
   // For each size of listing, the shortest time it took lately, in seconds (0: none seen): the
   // storage's time for it unloaded; and the time the first one took, the work a listing of that
   // size stands for in the rate.
@@ -69,9 +73,11 @@ struct ListerCount {
   double trialSlowdown = 0;
   double lastHomeRate = 0;  // of the last span at home
   double lastHomeSlowdown = 0;
+  // How far one span's rate strays from the one before at the same number: the mean square of the
+  // log of their ratio, learned from spans at home.
+  double squaredSpanStray = 0.03;
   std::size_t pairs = 0;
-  double logRatios = 0;  // summed over the pairs, and their squares
-  double squaredLogRatios = 0;
+  std::size_t pairsWon = 0;  // those where the trial's number paid
 
   // Decisions left before another trial is made the same way, after one that did not pay; and how
   // many the next trial that way that does not pay holds for (0: the fewest).

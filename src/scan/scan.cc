@@ -115,12 +115,12 @@ namespace {
 // waking it for each quick one would cost two switches of a processor a folder.
 bool resultsWorthWaking(const Exchange& exchange, std::chrono::steady_clock::time_point now,
                         bool slowListing = false) {
+  if (!exchange.coordinatorWaits || exchange.results.empty()) return false;
   std::size_t out = exchange.jobs.size() + exchange.listing + exchange.results.size();
   bool listersWait =
       exchange.jobs.empty() && exchange.idleListers >= std::max<std::size_t>(1, exchange.limit / 8);
-  bool waitedLong = !exchange.results.empty() && now - exchange.firstResultAt >= kResultsWaitAtMost;
-  return exchange.coordinatorWaits &&
-         (exchange.results.size() * 4 >= out * 3 || listersWait || waitedLong || slowListing);
+  return exchange.results.size() * 4 >= out * 3 || listersWait || slowListing ||
+         now - exchange.firstResultAt >= kResultsWaitAtMost;
 }
 
 // The next job for a lister, when one may be listed now; the lock is held.
