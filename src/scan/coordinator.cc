@@ -116,7 +116,7 @@ Identities identitiesFor(Coordinator& coordinator, FolderNode& folder, ListingJo
 bool reserveHandles(Coordinator& coordinator, std::size_t count) {
   for (std::size_t reserved = 0; reserved < count; ++reserved) {
     if (reserveHandle(coordinator.open)) continue;
-    if (jobsOutCount(coordinator) > 0) {
+    if (coordinator.jobsOut > 0) {
       for (; reserved > 0; --reserved) releaseHandle(coordinator.open);
       return false;
     }
@@ -272,7 +272,7 @@ void settleHandles(Coordinator& coordinator, const JobHolds& out, ListingResult&
 // room is made: the budget shrinks to what is held, and an idle handle goes, or a job out will
 // release one. True when it will be.
 bool listAgainForRoom(Coordinator& coordinator, const HandedOut& handed) {
-  if (!makeRoomAfterShortage(coordinator.open) && jobsOutCount(coordinator) == 0) return false;
+  if (!makeRoomAfterShortage(coordinator.open) && coordinator.jobsOut == 0) return false;
   coordinator.count.most = std::max<std::size_t>(
       1, std::min(coordinator.count.most, mostListingsAtOnce(coordinator.open)));
   coordinator.count.limit = std::min(coordinator.count.limit, coordinator.count.most);
@@ -336,7 +336,7 @@ Coordinator::Coordinator(const ScanRules& rules, const std::u16string& topPath, 
 
 bool handOutJob(Coordinator& coordinator, ListingJob& job) {
   HandedOut handed;
-  while (jobsOutCount(coordinator) < mostJobsOut(coordinator) && nextFolder(coordinator, handed)) {
+  while (coordinator.jobsOut < mostJobsOut(coordinator) && nextFolder(coordinator, handed)) {
     JobFor made = jobFor(coordinator, handed, job);
     // Handles are what every folder needs: the others wait with this one for a job to come back.
     if (made == JobFor::kNoHandles) return false;
@@ -355,10 +355,6 @@ void takeResult(Coordinator& coordinator, ListingResult& result) {
   } else {
     takeListing(coordinator, result);
   }
-}
-
-std::size_t jobsOutCount(const Coordinator& coordinator) {
-  return coordinator.jobsOut;
 }
 
 std::vector<FolderHandle> takeEveryHandle(Coordinator& coordinator) {

@@ -60,14 +60,12 @@ struct Coordinator {
 };
 
 // The next job, when one may be handed out now: as many are out as may be in flight within the
-// count's limit, and as many again waiting for a lister. False when there is none.
+// count's limit, and more waiting for a lister, a few milliseconds of listing. False when there
+// is none.
 bool handOutJob(Coordinator& coordinator, ListingJob& job);
 
 // Takes in what a lister found, and what the job held.
 void takeResult(Coordinator& coordinator, ListingResult& result);
-
-// Jobs out, listings and lookups alike.
-std::size_t jobsOutCount(const Coordinator& coordinator);
 
 // Every handle the coordinator holds, kept or given up, taken from it to be closed at the scan's
 // end.

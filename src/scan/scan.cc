@@ -251,7 +251,7 @@ bool exchangeRound(Scan& scan, Round& round) {
   exchange.waitingFor = folderTheReportWaitsFor(coordinator.tree);
   bool full = exchange.lines.size() >= kMostReadyLines;
   exchange.coordinatorWantsRoom = full;
-  exchange.progress.heldByTaker = full && jobsOutCount(coordinator) == 0;
+  exchange.progress.heldByTaker = full && coordinator.jobsOut == 0;
   exchange.done = coordinator.tree.finished || round.stopping;
   if (coordinator.tree.finished) {
     exchange.topTotals = coordinator.tree.topTotals;
@@ -282,7 +282,7 @@ void coordinate(Scan& scan) {
              (exchange.coordinatorWantsRoom && exchange.lines.size() < kMostReadyLines);
     };
     // While jobs are out, it looks again by itself before a result has waited too long.
-    if (jobsOutCount(scan.coordinator) == 0) {
+    if (scan.coordinator.jobsOut == 0) {
       exchange.coordinatorWakes.wait(lock, wakes);
     } else {
       exchange.coordinatorWakes.wait_for(lock, kResultsWaitAtMost, wakes);
