@@ -199,45 +199,15 @@ showMap({
 // Sorting keys: a folder without a size, or whose change is unknown, sorts as the least.
 showTable(
     folders, {
-      path: {
-        name: 'path',
-        key: (f) => f.path,
-        falling: false,
-        orders: ['path, A to Z', 'path, Z to A'],
-        cell: (f) => f.path
-      },
-      old: {
-        name: 'old size',
-        number: true,
-        key: (f) => f.old,
-        falling: true,
-        orders: ['old size, smallest first', 'old size, largest first'],
-        cell: (f) => sizeOr(f.old)
-      },
-      now: {
-        name: 'new size',
-        number: true,
-        key: (f) => f.now,
-        falling: true,
-        orders: ['new size, smallest first', 'new size, largest first'],
-        cell: (f) => sizeOr(f.now)
-      },
-      change: {
-        name: 'change',
-        number: true,
-        key: (f) => knownChange(f) === null ? -Infinity : f.change,
-        falling: true,
-        orders: ['change, most shrunk first', 'change, most grown first'],
-        cell: changeText
-      },
-      percent: {
-        name: 'change in %',
-        number: true,
-        key: (f) => percentText(f) ? f.change / f.old : -Infinity,
-        falling: true,
-        orders: ['change in %, most shrunk first', 'change in %, most grown first'],
-        cell: percentText
-      },
+      path: pathColumn,
+      old: numberColumn('old size', (f) => f.old, (f) => sizeOr(f.old)),
+      now: numberColumn('new size', (f) => f.now, (f) => sizeOr(f.now)),
+      change: numberColumn(
+          'change', (f) => knownChange(f) === null ? -Infinity : f.change, changeText,
+          'most shrunk first', 'most grown first'),
+      percent: numberColumn(
+          'change in %', (f) => percentText(f) ? f.change / f.old : -Infinity, percentText,
+          'most shrunk first', 'most grown first'),
       state: {
         name: 'state',
         key: (f) => f.state,

@@ -48,13 +48,7 @@ int stateNumber(ChangeState state) {
 // bound numbered in the order comparison.h declares them.
 void appendComparisonData(std::string& out, const Comparison& comparison, const ViewReport& before,
                           const ViewReport& after, std::int64_t madeSeconds) {
-  out += "{\"separator\":";
-  appendJsonString(out, std::string(1, after.separator));
-  out += ",\"folder\":";
-  appendShownJson(out, comparison.newRoot, after.encoding);
-  out += ",\"made\":";
-  appendNumber(out, madeSeconds);
-  out += ",\"rows\":[";
+  appendDataHead(out, after.separator, comparison.newRoot, after.encoding, madeSeconds);
   for (std::size_t i = 0; i < comparison.folders.size(); ++i) {
     const FolderChange& change = comparison.folders[i];
     if (i > 0) out += ",\n";

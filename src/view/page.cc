@@ -55,13 +55,7 @@ void appendRowData(std::string& out, const ViewReport& report, std::size_t index
 }
 
 void appendReportData(std::string& out, const ViewReport& report, std::int64_t madeSeconds) {
-  out += "{\"separator\":";
-  appendJsonString(out, std::string(1, report.separator));
-  out += ",\"folder\":";
-  appendShownJson(out, report.folder, report.encoding);
-  out += ",\"made\":";
-  appendNumber(out, madeSeconds);
-  out += ",\"rows\":[";
+  appendDataHead(out, report.separator, report.folder, report.encoding, madeSeconds);
   std::vector<std::ptrdiff_t> parents = parentRows(report);
   for (std::size_t row = 0; row < report.rows.size(); ++row) {
     if (row > 0) out += ",\n";

@@ -353,6 +353,28 @@ function showMap(view) {
   }).observe(map);
 }
 
+// The path column that both tables open with.
+const pathColumn = {
+  name: 'path',
+  key: (f) => f.path,
+  falling: false,
+  orders: ['path, A to Z', 'path, Z to A'],
+  cell: (f) => f.path
+};
+
+// A column of numbers, first sorted largest first; its orders' names end in `rising` and
+// `falling`.
+function numberColumn(name, key, cell, rising = 'smallest first', falling = 'largest first') {
+  return {
+    name,
+    number: true,
+    key,
+    falling: true,
+    orders: [`${name}, ${rising}`, `${name}, ${falling}`],
+    cell
+  };
+}
+
 // The table of `rows` in the element #rows, sortable by each of `columns` with a button in its
 // heading, and narrowed to the rows whose path holds the filter box's text (any case). A column:
 // {name, number, key(f), falling (its first sort), orders: [rising, falling], cell(f),

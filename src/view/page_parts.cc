@@ -148,3 +148,14 @@ void appendNumber(std::string& out, std::uint64_t number) {
   char digits[24];
   out.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
 }
+
+void appendDataHead(std::string& out, char separator, std::string_view folder,
+                    TextEncoding encoding, std::int64_t madeSeconds) {
+  out += "{\"separator\":";
+  appendJsonString(out, std::string(1, separator));
+  out += ",\"folder\":";
+  appendShownJson(out, folder, encoding);
+  out += ",\"made\":";
+  appendNumber(out, madeSeconds);
+  out += ",\"rows\":[";
+}

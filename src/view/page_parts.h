@@ -43,3 +43,8 @@ std::string readingNotes(const ViewReport& report, std::string_view name);
 // A number as JSON.
 void appendNumber(std::string& out, std::int64_t number);
 void appendNumber(std::string& out, std::uint64_t number);
+
+// The start of a page's data, which both pages share: the paths' separator, the folder, when the
+// page was made, and the opening of its rows.
+void appendDataHead(std::string& out, char separator, std::string_view folder,
+                    TextEncoding encoding, std::int64_t madeSeconds);

@@ -74,37 +74,11 @@ showMap({
 
 showTable(
     folders, {
-      path: {
-        name: 'path',
-        key: (f) => f.path,
-        falling: false,
-        orders: ['path, A to Z', 'path, Z to A'],
-        cell: (f) => f.path
-      },
-      total: {
-        name: 'total size',
-        number: true,
-        key: (f) => f.total,
-        falling: true,
-        orders: ['total size, smallest first', 'total size, largest first'],
-        cell: (f) => f.totalText
-      },
-      disk: {
-        name: 'size on disk',
-        number: true,
-        key: (f) => f.disk,
-        falling: true,
-        orders: ['size on disk, smallest first', 'size on disk, largest first'],
-        cell: (f) => f.diskText
-      },
-      count: {
-        name: 'file count',
-        number: true,
-        key: (f) => f.count,
-        falling: true,
-        orders: ['file count, fewest first', 'file count, most first'],
-        cell: (f) => String(f.count)
-      },
+      path: pathColumn,
+      total: numberColumn('total size', (f) => f.total, (f) => f.totalText),
+      disk: numberColumn('size on disk', (f) => f.disk, (f) => f.diskText),
+      count: numberColumn(
+          'file count', (f) => f.count, (f) => String(f.count), 'fewest first', 'most first'),
       stamp: {
         name: 'latest file stamp',
         key: (f) => f.stampKind === 0 ? f.stampSeconds : -Infinity,
